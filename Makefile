@@ -1,0 +1,30 @@
+# Thin wrappers over the CMake presets (see CMakePresets.json).
+.PHONY: all build run test test-fast asan test-asan clean
+
+all: build
+
+build:
+	cmake --preset default
+	cmake --build --preset default
+
+# Runs the server in the foreground on port 9002; its settings files live in ./state.
+run: build
+	mkdir -p state
+	cd state && exec ../build/default/ifc-server
+
+test: build
+	ctest --preset default
+
+# The same tests without the ones that wait out the protocol's 5- and 10-second limits.
+test-fast: build
+	ctest --preset fast
+
+asan:
+	cmake --preset asan
+	cmake --build --preset asan
+
+test-asan: asan
+	ctest --preset asan
+
+clean:
+	rm -rf build

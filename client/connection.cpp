@@ -1,0 +1,248 @@
+#include "client/connection.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+namespace ifc_client {
+
+namespace {
+
+std::string errno_text(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+std::string header_with(std::string_view token, std::string_view rest) {
+    std::string header(token);
+    header += rest;
+    header.resize(protocol::header_len, ' ');
+    return header;
+}
+
+timeval to_timeval(std::chrono::milliseconds ms) {
+    timeval tv{};
+    tv.tv_sec = static_cast<time_t>(ms.count() / 1000);
+    tv.tv_usec = static_cast<suseconds_t>((ms.count() % 1000) * 1000);
+    return tv;
+}
+
+int poll_millis(std::chrono::milliseconds ms) {
+    return static_cast<int>(std::clamp<std::int64_t>(ms.count(), 0, 1 << 30));
+}
+
+// Connects fd to addr within timeout. 0, or the errno of the failure (ETIMEDOUT on time-out).
+int connect_within(int fd, const sockaddr* addr, socklen_t len, std::chrono::milliseconds timeout) {
+    const int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    int failure = 0;
+    if (::connect(fd, addr, len) < 0) {
+        if (errno != EINPROGRESS) return errno;
+        pollfd pfd{fd, POLLOUT, 0};
+        int ready;
+        do ready = ::poll(&pfd, 1, poll_millis(timeout));
+        while (ready < 0 && errno == EINTR);
+        if (ready == 0) return ETIMEDOUT;
+        if (ready < 0) return errno;
+        socklen_t size = sizeof failure;
+        getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &size);
+    }
+    fcntl(fd, F_SETFL, flags);
+    return failure;
+}
+
+}  // namespace
+
+std::string_view errc_name(errc code) {
+    switch (code) {
+        case errc::refused: return "connection refused";
+        case errc::timeout: return "time-out";
+        case errc::unknown_command: return "unknown command";
+        case errc::rejected: return "rejected by the server";
+        case errc::closed: return "connection closed by the server";
+        case errc::protocol: return "protocol error";
+        case errc::bad_request: return "bad request";
+        case errc::io: return "i/o error";
+    }
+    return "error";
+}
+
+result<connection> connection::open(const endpoint& where) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const std::string port = std::to_string(where.port);
+    const int rc = getaddrinfo(where.host.c_str(), port.c_str(), &hints, &found);
+    if (rc != 0) return error{errc::refused, where.host + ": " + gai_strerror(rc)};
+    unique_fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+    if (!fd) {
+        freeaddrinfo(found);
+        return error{errc::io, errno_text("socket")};
+    }
+    const int failure = connect_within(fd.get(), found->ai_addr, found->ai_addrlen, where.timeout);
+    freeaddrinfo(found);
+    const std::string target = where.host + ":" + port;
+    if (failure == ETIMEDOUT) return error{errc::timeout, "connecting to " + target};
+    if (failure != 0) {
+        return error{errc::refused, "connecting to " + target + ": " + std::strerror(failure)};
+    }
+    // Requests are small and answered at once: no waiting for more bytes to fill a segment.
+    const int on = 1;
+    setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    const timeval tv = to_timeval(where.timeout);
+    setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    return connection(std::move(fd), where.timeout);
+}
+
+error connection::fail(errc code, std::string detail) {
+    fd_.reset();
+    return error{code, std::move(detail)};
+}
+
+status connection::send_bytes(std::string_view bytes) {
+    if (!fd_) return error{errc::closed, "connection is closed"};
+    while (!bytes.empty()) {
+        const ssize_t k = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (k < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return fail(errc::timeout, "sending");
+            if (errno == EPIPE || errno == ECONNRESET) return fail(errc::closed, "sending");
+            return fail(errc::io, errno_text("send"));
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(k));
+    }
+    return done{};
+}
+
+result<std::string> connection::recv_bytes(std::size_t count) {
+    if (!fd_) return error{errc::closed, "connection is closed"};
+    std::string bytes(count, '\0');
+    std::size_t got = 0;
+    while (got < count) {
+        const ssize_t k = ::recv(fd_.get(), bytes.data() + got, count - got, 0);
+        if (k < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                return fail(errc::timeout, "waiting for " + std::to_string(count - got) +
+                                               " more bytes from the server");
+            }
+            if (errno == ECONNRESET) return fail(errc::closed, "connection reset");
+            return fail(errc::io, errno_text("recv"));
+        }
+        if (k == 0) {
+            return fail(errc::closed, "after " + std::to_string(got) + " of " +
+                                          std::to_string(count) + " bytes");
+        }
+        got += static_cast<std::size_t>(k);
+    }
+    return bytes;
+}
+
+status connection::expect_token(std::string_view token) {
+    auto got = recv_bytes(token.size());
+    if (!got) return got.failure();
+    if (got.value() != token) {
+        return fail(errc::protocol, "expected \"" + std::string(token) + "\", got \"" +
+                                        got.value() + "\"");
+    }
+    return done{};
+}
+
+result<std::string> connection::get(std::string_view name) {
+    if (name.size() > static_cast<std::size_t>(protocol::name_field_len)) {
+        return error{errc::bad_request, "command name longer than 20 characters"};
+    }
+    if (auto sent = send_bytes(header_with(protocol::get_token, name)); !sent) {
+        return sent.failure();
+    }
+    auto header = recv_bytes(protocol::len_header_len);
+    if (!header) return header.failure();
+    const std::string& text = header.value();
+    int len = 0;
+    const char* digits = text.data() + protocol::len_token.size();
+    const auto [end, ec] = std::from_chars(digits, text.data() + text.size(), len);
+    if (text.compare(0, protocol::len_token.size(), protocol::len_token) != 0 ||
+        ec != std::errc() || end != text.data() + text.size() || len < -1) {
+        return fail(errc::protocol, "bad length header \"" + text + "\"");
+    }
+    if (len == protocol::unknown_command_len) {
+        return fail(errc::unknown_command, std::string(name));
+    }
+    std::string answer;
+    answer.reserve(static_cast<std::size_t>(len));
+    while (answer.size() < static_cast<std::size_t>(len)) {
+        if (auto sent = send_bytes(protocol::next_token); !sent) return sent.failure();
+        const std::size_t chunk = std::min<std::size_t>(len - answer.size(), protocol::chunk_size);
+        auto part = recv_bytes(chunk);
+        if (!part) return part.failure();
+        answer += part.value();
+    }
+    return answer;
+}
+
+status connection::put(std::string_view name, std::string_view argument) {
+    std::string payload(name);
+    payload += '\0';
+    payload += argument;
+    return put_payload(payload);
+}
+
+status connection::put_payload(std::string_view payload) {
+    if (auto sent = send_bytes(header_with(protocol::put_token, std::to_string(payload.size())));
+        !sent) {
+        return sent;
+    }
+    while (!payload.empty()) {
+        auto token = recv_bytes(protocol::next_token.size());
+        if (!token) return token.failure();
+        // "ERR!": the length was refused; the connection stays usable.
+        if (token.value() == protocol::err_token) {
+            return error{errc::rejected, "payload of " + std::to_string(payload.size()) +
+                                             " bytes refused"};
+        }
+        if (token.value() != protocol::next_token) {
+            return fail(errc::protocol, "expected \"NEXT\", got \"" + token.value() + "\"");
+        }
+        const std::size_t chunk = std::min<std::size_t>(payload.size(), protocol::chunk_size);
+        if (auto sent = send_bytes(payload.substr(0, chunk)); !sent) return sent;
+        payload.remove_prefix(chunk);
+    }
+    return expect_token(protocol::fin_token);
+}
+
+status connection::ping() { return send_bytes(header_with(protocol::ping_token, "")); }
+
+status connection::disconnect() {
+    status sent = send_bytes(header_with(protocol::disconnect_token, ""));
+    fd_.reset();
+    return sent;
+}
+
+bool connection::server_closed(std::chrono::milliseconds wait) {
+    if (!fd_) return true;
+    pollfd pfd{fd_.get(), POLLIN, 0};
+    if (::poll(&pfd, 1, poll_millis(wait)) <= 0) return false;
+    char byte;
+    const ssize_t k = ::recv(fd_.get(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return k == 0 || (k < 0 && errno == ECONNRESET);
+}
+
+std::string connection::recv_available(std::chrono::milliseconds wait, std::size_t max) {
+    std::string bytes;
+    if (!fd_) return bytes;
+    pollfd pfd{fd_.get(), POLLIN, 0};
+    if (::poll(&pfd, 1, poll_millis(wait)) <= 0) return bytes;
+    bytes.resize(max);
+    const ssize_t k = ::recv(fd_.get(), bytes.data(), max, MSG_DONTWAIT);
+    bytes.resize(k > 0 ? static_cast<std::size_t>(k) : 0);
+    return bytes;
+}
+
+}  // namespace ifc_client

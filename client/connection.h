@@ -1,0 +1,58 @@
+// A connection to the server and the four exchanges of its protocol: GET, PUT, PING and
+// DISCONNECT. Every wait is bounded by the connection's time-out; tokens are read by exact
+// byte counts, so it does not matter how the stream splits or merges them.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "client/result.h"
+#include "client/unique_fd.h"
+#include "lib/protocol.h"
+
+namespace ifc_client {
+
+struct endpoint {
+    std::string host = "127.0.0.1";
+    std::uint16_t port = protocol::server_port;
+    std::chrono::milliseconds timeout{5000};
+};
+
+class connection {
+public:
+    static result<connection> open(const endpoint& where);
+
+    // The answer text of a read command.
+    result<std::string> get(std::string_view name);
+    // Runs a write command with its argument; the server reports nothing of its outcome.
+    status put(std::string_view name, std::string_view argument);
+    // Sends a payload as it is (a name, a NUL and an argument, or anything else).
+    status put_payload(std::string_view payload);
+    status ping();
+    // Ends the connection politely; the connection is closed afterwards in any case.
+    status disconnect();
+
+    bool is_open() const { return static_cast<bool>(fd_); }
+
+    // Byte-level access for tools and tests that speak to the server below the exchanges.
+    status send_bytes(std::string_view bytes);
+    result<std::string> recv_bytes(std::size_t count);
+    // true when the server has closed its end (reads end of stream) within wait.
+    bool server_closed(std::chrono::milliseconds wait);
+    // Bytes that arrive within wait, at most max (empty when none).
+    std::string recv_available(std::chrono::milliseconds wait, std::size_t max = 65536);
+
+private:
+    connection(unique_fd fd, std::chrono::milliseconds timeout)
+        : fd_(std::move(fd)), timeout_(timeout) {}
+    // Closes the connection after a failure: the stream is at an unknown place.
+    error fail(errc code, std::string detail);
+    status expect_token(std::string_view token);
+
+    unique_fd fd_;
+    std::chrono::milliseconds timeout_;
+};
+
+}  // namespace ifc_client

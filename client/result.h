@@ -1,0 +1,51 @@
+// Typed outcomes of the client side of the wire.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+namespace ifc_client {
+
+enum class errc {
+    refused,          // nobody listens at the address (or it cannot be reached)
+    timeout,          // a wait for the server passed the client's time-out
+    unknown_command,  // GET of a name no command has: the server answered LEN-000000001
+    rejected,         // PUT length refused: the server answered "ERR!"
+    closed,           // the server closed the connection before the exchange was complete
+    protocol,         // the server sent bytes the protocol does not allow here
+    bad_request,      // the request cannot be put on the wire (name longer than 20, ...)
+    io,               // any other failure of a system call
+};
+
+std::string_view errc_name(errc code);
+
+struct error {
+    errc code;
+    std::string detail;
+};
+
+// A value or an error.
+template <class T>
+class result {
+public:
+    result(T value) : state_(std::move(value)) {}
+    result(error failure) : state_(std::move(failure)) {}
+
+    explicit operator bool() const { return state_.index() == 0; }
+    bool ok() const { return state_.index() == 0; }
+    T& value() { return std::get<0>(state_); }
+    const T& value() const { return std::get<0>(state_); }
+    T* operator->() { return &value(); }
+    const error& failure() const { return std::get<1>(state_); }
+    errc code() const { return failure().code; }
+
+private:
+    std::variant<T, error> state_;
+};
+
+struct done {};
+using status = result<done>;
+
+}  // namespace ifc_client

@@ -1,0 +1,4 @@
+// Module lib_data2: record operations, message buffer and local-time record.
+#pragma once
+
+#include "lib/i4_record.h"

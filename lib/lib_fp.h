@@ -1,0 +1,2 @@
+// Module lib_fp: the line-to-matrix parser, page routines and presentation records.
+#pragma once

@@ -1,0 +1,43 @@
+// Sizes, tokens and waits of the request protocol on the server's TCP port.
+// Shared by the server and the client side; nothing else of the server is visible here.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace protocol {
+
+inline constexpr std::uint16_t server_port = 9002;
+
+// Request header: "GET" + 20-byte name field, "PUT" + decimal length, "PING", "DISCONNECT".
+inline constexpr int header_len = 23;
+inline constexpr int name_field_len = 20;
+inline constexpr int name_field_offset = 3;
+// Answer length header: "LEN" + "%010d".
+inline constexpr int len_header_len = 13;
+
+// Both directions move at most this many bytes per "NEXT".
+inline constexpr int chunk_size = 1024;
+// Largest PUT payload; also the capacity of the server's transfer buffer.
+inline constexpr int max_payload = 256000;
+
+// Each wait for client bytes (header, "NEXT", payload chunk) may last this long.
+inline constexpr int wait_seconds = 5;
+// A GET answer or PUT payload transfer starts no new chunk after this many seconds.
+inline constexpr int transfer_seconds = 10;
+// Pending connections queued while one client is served.
+inline constexpr int listen_backlog = 5;
+
+inline constexpr std::string_view get_token = "GET";
+inline constexpr std::string_view put_token = "PUT";
+inline constexpr std::string_view ping_token = "PING";
+inline constexpr std::string_view disconnect_token = "DISCONNECT";
+inline constexpr std::string_view len_token = "LEN";
+inline constexpr std::string_view next_token = "NEXT";
+inline constexpr std::string_view fin_token = "FIN";
+inline constexpr std::string_view err_token = "ERR!";
+
+// The answer length the server announces for a GET name that no command has.
+inline constexpr int unknown_command_len = -1;
+
+}  // namespace protocol

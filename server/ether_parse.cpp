@@ -1,0 +1,77 @@
+#include "server/ether_parse.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "ifc/ifc_net.h"
+#include "lib/protocol.h"
+#include "valve/mletoff_net.h"
+#include "valve/vfp_ifc.h"
+
+std::int16_t deb_ether_parse = 1;
+
+namespace {
+
+// Every command is registered under the name of its handler. A GET name is stored followed
+// by 20 spaces, so that its first 20 characters are the name field of a GET header exactly.
+#define GET_ROW(handler) command_entry<get_handler>{#handler "                    ", handler}
+#define PUT_ROW(handler) command_entry<put_handler>{#handler, handler}
+
+constexpr std::array get_commands{
+    command_entry<get_handler>{nullptr, nullptr},
+};
+
+constexpr std::array put_commands{
+    PUT_ROW(MLETOFF_set_btnstat),
+    command_entry<put_handler>{nullptr, nullptr},
+};
+
+#undef GET_ROW
+#undef PUT_ROW
+
+// A PUT name shorter than the 20 compared characters matches only itself: no payload name
+// with extra characters or trailing spaces can reach it.
+constexpr bool put_names_are_short() {
+    for (const auto& row : put_commands) {
+        if (row.name != nullptr && std::char_traits<char>::length(row.name) >= 20) return false;
+    }
+    return true;
+}
+static_assert(put_names_are_short());
+
+template <class Handler, std::size_t N>
+const Handler* find_command(const std::array<command_entry<Handler>, N>& table,
+                            const char* name) {
+    for (const auto& row : table) {
+        if (row.name == nullptr) break;
+        if (std::strncmp(name, row.name, protocol::name_field_len) == 0) return &row.handler;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int ether_get_data(const char* name, char* buf) {
+    const get_handler* handler = find_command(get_commands, name);
+    if (handler == nullptr) return protocol::unknown_command_len;
+    return (*handler)(buf);
+}
+
+void ether_put_data(char* data, int len) {
+    auto* end = static_cast<char*>(std::memchr(data, '\0', static_cast<std::size_t>(len)));
+    if (end == nullptr) {
+        if (deb_ether_parse) std::puts("COMMAND END not found");
+        return;
+    }
+    // The name ends at the first NUL; everything after it, further NULs included, is the
+    // argument.
+    const int name_len = static_cast<int>(end - data);
+    const put_handler* handler = find_command(put_commands, data);
+    if (handler == nullptr) {
+        if (deb_ether_parse) std::puts("not found");
+        return;
+    }
+    (*handler)(data + name_len + 1, len - name_len - 1);
+}

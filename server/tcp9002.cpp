@@ -1,0 +1,160 @@
+#include "server/tcp9002.h"
+
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "lib/protocol.h"
+#include "lib/text_scan.h"
+#include "server/ether_com.h"
+#include "server/ether_parse.h"
+#include "server/socket_io.h"
+
+std::int16_t deb_tcp9002 = 1;
+int tcp9002_break = 0;
+
+namespace {
+
+// Every header, GET answer and PUT payload passes through this buffer. It has one byte more
+// than the largest payload: a PUT command stores a NUL right after its argument, which for a
+// full-size payload is the byte after it.
+char ether_tcpc_data[protocol::max_payload + 1];
+
+enum class header_kind { get, put, ping, disconnect, unknown };
+
+struct header_rule {
+    std::string_view token;
+    header_kind kind;
+};
+
+// Tested in this order; the first whose bytes match exactly decides.
+constexpr std::array header_rules{
+    header_rule{protocol::get_token, header_kind::get},
+    header_rule{protocol::put_token, header_kind::put},
+    header_rule{protocol::ping_token, header_kind::ping},
+    header_rule{protocol::disconnect_token, header_kind::disconnect},
+};
+
+header_kind classify(const char* header) {
+    for (const auto& rule : header_rules) {
+        if (std::memcmp(header, rule.token.data(), rule.token.size()) == 0) return rule.kind;
+    }
+    return header_kind::unknown;
+}
+
+void report(const char* message) {
+    if (deb_tcp9002) std::puts(message);
+}
+
+void report_and_flush(const char* message) {
+    report(message);
+    std::fflush(stdout);
+}
+
+// Runs the named read command and sends its answer. false when the connection must close.
+bool serve_get(int client) {
+    // The answer is written over the header, so the name is copied out first: at most 20
+    // characters, ending at the first NUL of the field.
+    char name[protocol::name_field_len + 1] = {};
+    const char* field = ether_tcpc_data + protocol::name_field_offset;
+    for (int i = 0; i < protocol::name_field_len && field[i] != '\0'; ++i) name[i] = field[i];
+    const int n = ether_get_data(name, ether_tcpc_data);
+    // An unknown name gives n = -1: the client gets LEN-000000001, the send returns 0, and
+    // the connection closes.
+    return ether_send_all_data(client, ether_tcpc_data, n, protocol::transfer_seconds) == n;
+}
+
+// Receives a payload and runs the write command named in it. false when the connection must
+// close.
+bool serve_put(int client) {
+    // The length text runs from byte 3 to the NUL stored after the header.
+    const std::int32_t len = atoi32(ether_tcpc_data + protocol::put_token.size());
+    if (static_cast<std::uint32_t>(len) > static_cast<std::uint32_t>(protocol::max_payload)) {
+        socket_send(client, protocol::err_token);
+        report_and_flush("error: TOO BIG DATA");
+        return true;
+    }
+    const int r = ether_recv_all_data(client, ether_tcpc_data, len, protocol::transfer_seconds);
+    if (r > 0) ether_put_data(ether_tcpc_data, r);
+    return r >= 0;
+}
+
+// Reads and serves request headers until the connection ends.
+void serve_connection(int client) {
+    for (;;) {
+        const int n = ether_recv_unit_data(client, ether_tcpc_data, protocol::header_len,
+                                           protocol::wait_seconds);
+        if (tcp9002_break) return;
+        if (n < 0) {
+            report_and_flush("main(): ether_recv_unit_data");
+            return;
+        }
+        // The echo shows the bytes of this header only: a short header is ended where it
+        // stopped, so that nothing left in the buffer by an earlier request is printed.
+        ether_tcpc_data[n] = '\0';
+        report(ether_tcpc_data);
+        if (n != protocol::header_len) {
+            report_and_flush("error: command len");
+            return;
+        }
+        switch (classify(ether_tcpc_data)) {
+            case header_kind::get:
+                if (!serve_get(client)) return;
+                break;
+            case header_kind::put:
+                if (!serve_put(client)) return;
+                break;
+            case header_kind::ping:
+                break;
+            case header_kind::disconnect:
+                return;
+            case header_kind::unknown:
+                report_and_flush("error: UNKNOWN COMMAND");
+                return;
+        }
+    }
+}
+
+int accept_client(int listener) {
+    for (;;) {
+        const int fd = accept(listener, nullptr, nullptr);
+        if (fd >= 0 || errno != EINTR) return fd;
+    }
+}
+
+}  // namespace
+
+int tcp9002_loop(std::uint16_t port) {
+    // A vanished reader of standard output must not end the server either; socket sends
+    // never raise the signal in the first place.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    int listener = -1;
+    if (ether_init(&listener, port) != 1) {
+        std::puts("Can't initialize sever socket.");
+        return -1;
+    }
+    for (;;) {
+        if (deb_tcp9002) std::printf("waiting... ");
+        std::fflush(stdout);
+        const int client = accept_client(listener);
+        if (client < 0) {
+            if (deb_tcp9002) std::perror("server: accept");
+            continue;
+        }
+        if (deb_tcp9002) std::printf("connected... ");
+        std::fflush(stdout);
+        int non_blocking = 1;
+        ioctl(client, FIONBIO, &non_blocking);
+        serve_connection(client);
+        close(client);
+    }
+}

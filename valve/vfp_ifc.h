@@ -1,0 +1,38 @@
+// Module vfp_ifc: the valve table (settings file "valve_fp.set") and the valve on/off timing
+// commands, one read and one write command per colour number.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "lib/i4_record.h"
+
+namespace vfp_ifc {
+inline constexpr int table_records = 112;  // 111 parameters and the terminator
+inline constexpr int image_size = table_records * static_cast<int>(sizeof(i4_item));  // 8960
+inline constexpr const char* settings_file = "valve_fp.set";
+// The default image, copied whole over the table by I_vfp.
+extern const std::array<i4_item, table_records> i4_init;
+}  // namespace vfp_ifc
+
+// Table access. Every call reloads the table from its file; every write saves it.
+void I_vfp();
+void i_vfp();
+int VfpRead(const char* name, std::int32_t* out, int slot);
+int VfpWrite(const char* name, std::int32_t value, int slot);
+
+// Valve timing commands.
+int get_on_off(char* buf, int colour);
+int set_on_off(char* arg, int len, int colour);
+int IFC_get_on_off_1(char* buf);
+int IFC_get_on_off_2(char* buf);
+int IFC_get_on_off_3(char* buf);
+int IFC_get_on_off_4(char* buf);
+int IFC_get_on_off_5(char* buf);
+int IFC_get_on_off_6(char* buf);
+int IFC_set_on_off_1(char* arg, int len);
+int IFC_set_on_off_2(char* arg, int len);
+int IFC_set_on_off_3(char* arg, int len);
+int IFC_set_on_off_4(char* arg, int len);
+int IFC_set_on_off_5(char* arg, int len);
+int IFC_set_on_off_6(char* arg, int len);
