@@ -39,7 +39,7 @@ void write_file(const std::string& path, std::string_view bytes) {
 }
 
 bool file_exists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
 }
 

@@ -10,7 +10,7 @@ namespace test_support {
 
 // A fresh directory under the system's temporary directory, removed with its contents.
 class temp_dir {
-public:
+  public:
     temp_dir();
     ~temp_dir();
     temp_dir(const temp_dir&) = delete;
@@ -19,7 +19,7 @@ public:
     const std::string& path() const { return path_; }
     std::string file(std::string_view name) const { return path_ + "/" + std::string(name); }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -31,6 +31,8 @@ bool file_exists(const std::string& path);
 // The little-endian int32 at offset of bytes.
 std::int32_t int32_at(std::string_view bytes, std::size_t offset);
 // Offset of slot n of record i in a settings file.
-constexpr std::size_t slot_offset(int record, int slot) { return 80u * record + 32u + 4u * slot; }
+constexpr std::size_t slot_offset(int record, int slot) {
+    return 80u * record + 32u + 4u * slot;
+}
 
 }  // namespace test_support

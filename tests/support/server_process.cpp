@@ -85,9 +85,13 @@ bool port_is_listening(std::uint16_t port) {
     return false;
 }
 
-server_process::server_process(server_options options) : options_(std::move(options)) { start(); }
+server_process::server_process(server_options options) : options_(std::move(options)) {
+    start();
+}
 
-server_process::~server_process() { kill(); }
+server_process::~server_process() {
+    kill();
+}
 
 void server_process::start() {
     if (options_.real_executable) {

@@ -23,7 +23,7 @@ struct server_options {
 };
 
 class server_process {
-public:
+  public:
     explicit server_process(server_options options = {});
     ~server_process();
     server_process(const server_process&) = delete;
@@ -55,7 +55,7 @@ public:
     // Waits, bounded, for the server to end; its exit status, or -1 when it is still running.
     int wait_exit(std::chrono::milliseconds limit);
 
-private:
+  private:
     void start();
     bool start_on(std::uint16_t port);
 
