@@ -42,6 +42,10 @@ struct table_case {
     std::int32_t default_value;
 };
 
+void PrintTo(const table_case& t, std::ostream* out) {
+    *out << t.label;
+}
+
 class SettingsFile : public ::testing::TestWithParam<table_case> {
   protected:
     test_support::scoped_workdir dir;
