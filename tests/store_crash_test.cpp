@@ -2,6 +2,7 @@
 // full file system, and failures injected into every system call of a save.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -23,6 +24,7 @@
 #include "ifc/ifc_net.h"
 #include "tests/support/files.h"
 #include "tests/support/io_faults.h"
+#include "tests/support/store_tables.h"
 #include "tests/support/workdir.h"
 #include "valve/vfp_ifc.h"
 
@@ -36,43 +38,16 @@ using test_support::read_file;
 using test_support::slot_offset;
 using test_support::write_file;
 
-template <class Image>
-std::string bytes_of(const Image& image) {
-    return std::string(reinterpret_cast<const char*>(image.data()), sizeof(image));
-}
+constexpr int test_slot = 3;
+constexpr int kill_rounds = 150;
 
-struct table_case {
-    const char* label;
-    const char* file;
-    std::string defaults;
-    int (*read)(const char*, std::int32_t*, int);
-    int (*write)(const char*, std::int32_t, int);
-    const char* name;
-    int record;
-    int kill_rounds;
+// A call of the I/O seam made to fail, and with which errno.
+struct injected_fault {
+    io_call which;
+    int error;
 };
 
-void PrintTo(const table_case& t, std::ostream* out) {
-    *out << t.label;
-}
-
-const table_case interface_table{
-    "interface", "ifc_set.set", bytes_of(ifc_net::i4_init), Ifc_SetRead, Ifc_SetWrite, "Tot", 0,
-    200};
-const table_case valve_table{
-    "valve", "valve_fp.set", bytes_of(vfp_ifc::i4_init), VfpRead, VfpWrite, "VAL_sub5_off", 24,
-    150};
-
-constexpr int test_slot = 3;
-
-// The default image with the test slot holding value.
-std::string image_with(const table_case& t, std::int32_t value) {
-    std::string image = t.defaults;
-    std::memcpy(image.data() + slot_offset(t.record, test_slot), &value, sizeof value);
-    return image;
-}
-
-class Crash : public ::testing::TestWithParam<table_case> {
+class Crash : public ::testing::TestWithParam<test_support::settings_table> {
   protected:
     test_support::scoped_workdir dir;
     std::string path() const { return dir.file(GetParam().file); }
@@ -86,11 +61,12 @@ struct progress {
     std::int32_t saved;
 };
 
-[[noreturn]] void save_forever(const table_case& t, int report_fd, std::int32_t first) {
+[[noreturn]] void save_forever(const test_support::settings_table& t, int report_fd,
+                               std::int32_t first) {
     for (std::int32_t v = first;; ++v) {
         progress p{v, 0};
         (void)!::write(report_fd, &p, sizeof p);
-        if (t.write(t.name, v, test_slot) == 0) {
+        if (t.write(t.probe, v, test_slot) == 0) {
             p.saved = 1;
             (void)!::write(report_fd, &p, sizeof p);
         }
@@ -99,7 +75,7 @@ struct progress {
 
 TEST_P(Crash, ASaverKilledAtRandomMomentsLeavesTheOldOrTheNewImage) {
     const auto& t = GetParam();
-    ASSERT_EQ(t.write(t.name, 0, test_slot), 0);
+    ASSERT_EQ(t.write(t.probe, 0, test_slot), 0);
     int fds[2];
     ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
     ASSERT_EQ(::fcntl(fds[0], F_SETFL, O_NONBLOCK), 0);
@@ -110,7 +86,7 @@ TEST_P(Crash, ASaverKilledAtRandomMomentsLeavesTheOldOrTheNewImage) {
     std::uniform_int_distribution<int> delay_us(0, 4000);
     std::int32_t stored = 0;  // the value the file holds
     int killed_in_save = 0;
-    for (int round = 0; round < t.kill_rounds; ++round) {
+    for (int round = 0; round < kill_rounds; ++round) {
         const pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
@@ -133,20 +109,20 @@ TEST_P(Crash, ASaverKilledAtRandomMomentsLeavesTheOldOrTheNewImage) {
 
         const std::string now = contents();
         ASSERT_EQ(now.size(), t.defaults.size()) << "round " << round;
-        const std::int32_t found = int32_at(now, slot_offset(t.record, test_slot));
+        const std::int32_t found = int32_at(now, slot_offset(t.probe_record, test_slot));
         ASSERT_TRUE(found == last_saved || found == last_started)
             << "round " << round << ": file holds " << found << ", last save done " << last_saved
             << ", last save started " << last_started;
-        ASSERT_EQ(now, image_with(t, found)) << "round " << round;
+        ASSERT_EQ(now, t.image_with(test_slot, found)) << "round " << round;
         stored = found;
     }
     ::close(fds[0]);
     ::close(fds[1]);
-    std::cout << t.kill_rounds << " kills, " << killed_in_save << " of them during a save\n";
+    std::cout << kill_rounds << " kills, " << killed_in_save << " of them during a save\n";
 
     // The next save clears whatever temporary file the last kill left behind.
-    ASSERT_EQ(t.write(t.name, stored + 1, test_slot), 0);
-    EXPECT_EQ(contents(), image_with(t, stored + 1));
+    ASSERT_EQ(t.write(t.probe, stored + 1, test_slot), 0);
+    EXPECT_EQ(contents(), t.image_with(test_slot, stored + 1));
     EXPECT_FALSE(file_exists(temp_path()));
 }
 
@@ -156,8 +132,8 @@ TEST_P(Crash, ASaverKilledAtRandomMomentsLeavesTheOldOrTheNewImage) {
 // accessors carry on normally afterwards.
 TEST_P(Crash, AFailureInAnyCallOfASaveKeepsACompleteFile) {
     const auto& t = GetParam();
-    const std::string old_image = image_with(t, 11);
-    const std::string new_image = image_with(t, 22);
+    const std::string old_image = t.image_with(test_slot, 11);
+    const std::string new_image = t.image_with(test_slot, 22);
     const auto describe = [&](const std::string& bytes) -> std::string {
         if (bytes == old_image) return "old";
         if (bytes == new_image) return "new";
@@ -168,7 +144,7 @@ TEST_P(Crash, AFailureInAnyCallOfASaveKeepsACompleteFile) {
     std::vector<io_call> save_calls;
     {
         io_faults counter;
-        ASSERT_EQ(t.write(t.name, 22, test_slot), 0);
+        ASSERT_EQ(t.write(t.probe, 22, test_slot), 0);
         save_calls = counter.calls();
     }
     ASSERT_EQ(contents(), new_image);
@@ -185,7 +161,7 @@ TEST_P(Crash, AFailureInAnyCallOfASaveKeepsACompleteFile) {
             {
                 io_faults faults;
                 faults.fail(io_call::any, n, errno_value);
-                result = t.write(t.name, 22, test_slot);
+                result = t.write(t.probe, 22, test_slot);
                 failed = faults.failed_call();
             }
             SCOPED_TRACE(std::string("call ") + std::to_string(n) + " (" +
@@ -199,37 +175,34 @@ TEST_P(Crash, AFailureInAnyCallOfASaveKeepsACompleteFile) {
                 EXPECT_FALSE(file_exists(temp_path()));
             }
             std::int32_t v = 0;
-            EXPECT_EQ(t.read(t.name, &v, test_slot), 0);
+            EXPECT_EQ(t.read(t.probe, &v, test_slot), 0);
             EXPECT_EQ(v, now == new_image ? 22 : 11);
             if (::testing::Test::HasFailure()) return;
         }
     }
-    EXPECT_EQ(t.write(t.name, 33, test_slot), 0);
-    EXPECT_EQ(contents(), image_with(t, 33));
+    EXPECT_EQ(t.write(t.probe, 33, test_slot), 0);
+    EXPECT_EQ(contents(), t.image_with(test_slot, 33));
 }
 
 // A failure that lasts: every write, fsync or rename fails for a while. Each change is
 // refused with -1, the stored settings stay and are served, and saving works again after.
 TEST_P(Crash, ALastingFailureRefusesChangesAndKeepsTheStoredOnes) {
     const auto& t = GetParam();
-    const std::string old_image = image_with(t, 11);
+    const std::string old_image = t.image_with(test_slot, 11);
     write_file(path(), old_image);
-    struct lasting {
-        io_call which;
-        int error;
-    };
-    for (const lasting& f : {lasting{io_call::write, ENOSPC}, lasting{io_call::write, EDQUOT},
-                             lasting{io_call::fsync, EIO}, lasting{io_call::rename, EIO},
-                             lasting{io_call::close, EIO}, lasting{io_call::open, EMFILE}}) {
+    for (const injected_fault& f :
+         {injected_fault{io_call::write, ENOSPC}, injected_fault{io_call::write, EDQUOT},
+          injected_fault{io_call::fsync, EIO}, injected_fault{io_call::rename, EIO},
+          injected_fault{io_call::close, EIO}, injected_fault{io_call::open, EMFILE}}) {
         SCOPED_TRACE(test_support::io_call_name(f.which));
         {
             io_faults faults;
             faults.fail(f.which, 1, f.error, true);
             for (std::int32_t v = 40; v < 43; ++v) {
-                EXPECT_EQ(t.write(t.name, v, test_slot), -1);
+                EXPECT_EQ(t.write(t.probe, v, test_slot), -1);
                 if (f.which != io_call::open) {
                     std::int32_t got = 0;
-                    EXPECT_EQ(t.read(t.name, &got, test_slot), 0);
+                    EXPECT_EQ(t.read(t.probe, &got, test_slot), 0);
                     EXPECT_EQ(got, 11);
                 }
             }
@@ -237,33 +210,29 @@ TEST_P(Crash, ALastingFailureRefusesChangesAndKeepsTheStoredOnes) {
         EXPECT_EQ(contents(), old_image);
         EXPECT_FALSE(file_exists(temp_path()));
     }
-    EXPECT_EQ(t.write(t.name, 12, test_slot), 0);
-    EXPECT_EQ(contents(), image_with(t, 12));
+    EXPECT_EQ(t.write(t.probe, 12, test_slot), 0);
+    EXPECT_EQ(contents(), t.image_with(test_slot, 12));
 }
 
 // A file that is there but cannot be opened or read is not replaced by the defaults: the
 // access proceeds on the defaults, a change is refused, and the file keeps every setting.
 TEST_P(Crash, AFileThatCannotBeReadIsNeverOverwrittenWithDefaults) {
     const auto& t = GetParam();
-    const std::string stored = image_with(t, 11);
+    const std::string stored = t.image_with(test_slot, 11);
     write_file(path(), stored);
-    struct load_fault {
-        io_call which;
-        int error;
-    };
-    for (const load_fault& f :
-         {load_fault{io_call::open, EMFILE}, load_fault{io_call::open, EIO},
-          load_fault{io_call::open, EACCES}, load_fault{io_call::read, EIO}}) {
+    for (const injected_fault& f :
+         {injected_fault{io_call::open, EMFILE}, injected_fault{io_call::open, EIO},
+          injected_fault{io_call::open, EACCES}, injected_fault{io_call::read, EIO}}) {
         SCOPED_TRACE(test_support::io_call_name(f.which));
         io_faults faults;
         faults.fail(f.which, 1, f.error);
-        EXPECT_EQ(t.write(t.name, 50, test_slot), -1);
+        EXPECT_EQ(t.write(t.probe, 50, test_slot), -1);
         EXPECT_EQ(contents(), stored);
         faults.reset();
         faults.fail(f.which, 1, f.error);
         std::int32_t v = 0;
-        EXPECT_EQ(t.read(t.name, &v, test_slot), 0);
-        EXPECT_EQ(v, int32_at(t.defaults, slot_offset(t.record, test_slot)));
+        EXPECT_EQ(t.read(t.probe, &v, test_slot), 0);
+        EXPECT_EQ(v, t.probe_default(test_slot));
         EXPECT_EQ(contents(), stored);
     }
 }
@@ -272,16 +241,16 @@ TEST_P(Crash, AFileThatCannotBeReadIsNeverOverwrittenWithDefaults) {
 // rewritten in place (same inode), cut to the image size and flushed.
 TEST_P(Crash, ADirectoryThatRefusesNewFilesFallsBackToRewritingInPlace) {
     const auto& t = GetParam();
-    write_file(path(), image_with(t, 11) + "trailing bytes");
+    write_file(path(), t.image_with(test_slot, 11) + "trailing bytes");
     struct stat before {};
     ASSERT_EQ(::stat(path().c_str(), &before), 0);
     {
         io_faults faults;
         faults.refuse_create(EACCES);
-        EXPECT_EQ(t.write(t.name, 12, test_slot), 0);
+        EXPECT_EQ(t.write(t.probe, 12, test_slot), 0);
         EXPECT_GE(faults.count(io_call::fsync), 1);
     }
-    EXPECT_EQ(contents(), image_with(t, 12));
+    EXPECT_EQ(contents(), t.image_with(test_slot, 12));
     struct stat after {};
     ASSERT_EQ(::stat(path().c_str(), &after), 0);
     EXPECT_EQ(before.st_ino, after.st_ino);
@@ -290,28 +259,33 @@ TEST_P(Crash, ADirectoryThatRefusesNewFilesFallsBackToRewritingInPlace) {
         io_faults faults;
         faults.refuse_create(EPERM);
         faults.fail(io_call::write, 1, EIO);
-        EXPECT_EQ(t.write(t.name, 13, test_slot), -1);
+        EXPECT_EQ(t.write(t.probe, 13, test_slot), -1);
     }
     ASSERT_EQ(std::remove(path().c_str()), 0);
     {
         io_faults faults;
         faults.refuse_create(EACCES);
-        EXPECT_EQ(t.write(t.name, 14, test_slot), -1);  // nothing to rewrite
+        EXPECT_EQ(t.write(t.probe, 14, test_slot), -1);  // nothing to rewrite
         std::int32_t v = 0;
-        EXPECT_EQ(t.read(t.name, &v, test_slot), 0);  // the defaults still serve
-        EXPECT_EQ(v, int32_at(t.defaults, slot_offset(t.record, test_slot)));
+        EXPECT_EQ(t.read(t.probe, &v, test_slot), 0);  // the defaults still serve
+        EXPECT_EQ(v, t.probe_default(test_slot));
     }
     EXPECT_FALSE(file_exists(path()));
 }
 
-INSTANTIATE_TEST_SUITE_P(BothTables, Crash, ::testing::Values(interface_table, valve_table),
+INSTANTIATE_TEST_SUITE_P(BothTables, Crash,
+                         ::testing::Values(test_support::interface_table(),
+                                           test_support::valve_table()),
                          [](const auto& info) { return std::string(info.param.label); });
 
-// A real full file system: a small tmpfs mounted for the test.
+// A real full file system: a small tmpfs mounted for the test, in a mount namespace of this
+// test process alone, so that nothing of it can outlive the process or be seen outside it.
 class FullDisk : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (::mount("tmpfs", mount_point.path().c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", mount_point.path().c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0) {
             GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno)
                          << "); the full-disk case is not run";
         }

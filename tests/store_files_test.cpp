@@ -11,65 +11,44 @@
 #include "ifc/ifc_net.h"
 #include "lib/sim_main.h"
 #include "tests/support/files.h"
+#include "tests/support/store_tables.h"
 #include "tests/support/workdir.h"
 #include "valve/vfp_ifc.h"
 
 namespace {
 
+using test_support::bytes_of;
 using test_support::int32_at;
 using test_support::read_file;
 using test_support::slot_offset;
 using test_support::write_file;
 
-template <class Image>
-std::string bytes_of(const Image& image) {
-    return std::string(reinterpret_cast<const char*>(image.data()), sizeof(image));
-}
-
 void put_int32(std::string& bytes, std::size_t offset, std::int32_t v) {
     std::memcpy(bytes.data() + offset, &v, sizeof v);  // the host is little-endian
 }
 
-// The accessors of one table, so that each behaviour is checked on both tables.
-struct table_case {
-    const char* label;
-    const char* file;
-    std::string defaults;
-    int (*read)(const char*, std::int32_t*, int);
-    int (*write)(const char*, std::int32_t, int);
-    const char* name;  // a record of the table
-    int record;        // its index
-    std::int32_t default_value;
-};
-
-void PrintTo(const table_case& t, std::ostream* out) {
-    *out << t.label;
-}
-
-class SettingsFile : public ::testing::TestWithParam<table_case> {
+class SettingsFile : public ::testing::TestWithParam<test_support::settings_table> {
   protected:
     test_support::scoped_workdir dir;
     std::string path() const { return dir.file(GetParam().file); }
     std::string contents() const { return read_file(path()).value_or("<missing>"); }
     std::int32_t read_value(int slot = 1) const {
         std::int32_t v = -12345;
-        EXPECT_EQ(GetParam().read(GetParam().name, &v, slot), 0);
+        EXPECT_EQ(GetParam().read(GetParam().probe, &v, slot), 0);
         return v;
     }
 };
 
 TEST_P(SettingsFile, TheFirstAccessCreatesTheFileEvenForARead) {
     ASSERT_FALSE(test_support::file_exists(path()));
-    EXPECT_EQ(read_value(), GetParam().default_value);
+    EXPECT_EQ(read_value(), GetParam().probe_default(1));
     EXPECT_EQ(contents(), GetParam().defaults);
 }
 
 TEST_P(SettingsFile, AWriteStoresTheValueAtTheRecordsOffset) {
     const auto& t = GetParam();
-    EXPECT_EQ(t.write(t.name, 123, 4), 0);
-    std::string expected = t.defaults;
-    put_int32(expected, slot_offset(t.record, 4), 123);
-    EXPECT_EQ(contents(), expected);
+    EXPECT_EQ(t.write(t.probe, 123, 4), 0);
+    EXPECT_EQ(contents(), t.image_with(4, 123));
     EXPECT_EQ(read_value(4), 123);
 }
 
@@ -78,9 +57,9 @@ TEST_P(SettingsFile, AShortFileIsReplacedByTheDefaults) {
     for (std::size_t size : {std::size_t{0}, std::size_t{1}, t.defaults.size() - 1}) {
         SCOPED_TRACE(size);
         std::string changed = t.defaults;
-        put_int32(changed, slot_offset(t.record, 1), 77);
+        put_int32(changed, slot_offset(t.probe_record, 1), 77);
         write_file(path(), changed.substr(0, size));
-        EXPECT_EQ(read_value(), t.default_value);
+        EXPECT_EQ(read_value(), t.probe_default(1));
         EXPECT_EQ(contents(), t.defaults);
     }
 }
@@ -88,32 +67,32 @@ TEST_P(SettingsFile, AShortFileIsReplacedByTheDefaults) {
 TEST_P(SettingsFile, ALongerFileIsUsedAndCutAtTheNextWrite) {
     const auto& t = GetParam();
     std::string longer = t.defaults + "X";
-    put_int32(longer, slot_offset(t.record, 1), 77);
+    put_int32(longer, slot_offset(t.probe_record, 1), 77);
     write_file(path(), longer);
     EXPECT_EQ(read_value(), 77);
     EXPECT_EQ(contents(), longer);  // a read leaves it alone
-    EXPECT_EQ(t.write(t.name, 78, 2), 0);
+    EXPECT_EQ(t.write(t.probe, 78, 2), 0);
     std::string expected = longer.substr(0, t.defaults.size());
-    put_int32(expected, slot_offset(t.record, 2), 78);
+    put_int32(expected, slot_offset(t.probe_record, 2), 78);
     EXPECT_EQ(contents(), expected);
 }
 
 TEST_P(SettingsFile, AnOutsideEditOrDeletionIsSeenAtTheNextAccess) {
     const auto& t = GetParam();
-    EXPECT_EQ(t.write(t.name, 55, 1), 0);
+    EXPECT_EQ(t.write(t.probe, 55, 1), 0);
     std::string edited = contents();
-    put_int32(edited, slot_offset(t.record, 1), 66);
+    put_int32(edited, slot_offset(t.probe_record, 1), 66);
     write_file(path(), edited);
     EXPECT_EQ(read_value(), 66);
 
     ASSERT_EQ(std::remove(path().c_str()), 0);
-    EXPECT_EQ(read_value(), t.default_value);  // earlier changes are gone with the file
+    EXPECT_EQ(read_value(), t.probe_default(1));  // earlier changes are gone with the file
     EXPECT_EQ(contents(), t.defaults);
 }
 
 TEST_P(SettingsFile, AReadOfAGoodFileLeavesItUntouched) {
     const auto& t = GetParam();
-    EXPECT_EQ(t.write(t.name, 9, 1), 0);
+    EXPECT_EQ(t.write(t.probe, 9, 1), 0);
     struct stat before {};
     ASSERT_EQ(::stat(path().c_str(), &before), 0);
     EXPECT_EQ(read_value(), 9);
@@ -126,14 +105,14 @@ TEST_P(SettingsFile, AReadOfAGoodFileLeavesItUntouched) {
 
 TEST_P(SettingsFile, AFailedWriteReturnsMinusOneAndRewritesTheSameBytes) {
     const auto& t = GetParam();
-    EXPECT_EQ(t.write(t.name, 31, 3), 0);
+    EXPECT_EQ(t.write(t.probe, 31, 3), 0);
     const std::string before = contents();
     EXPECT_EQ(t.write("No_such_record", 1, 1), -1);
-    EXPECT_EQ(t.write(t.name, 1, 7), -1);
-    EXPECT_EQ(t.write(t.name, 1, -1), -1);
+    EXPECT_EQ(t.write(t.probe, 1, 7), -1);
+    EXPECT_EQ(t.write(t.probe, 1, -1), -1);
     EXPECT_EQ(contents(), before);
     std::int32_t v = -5;
-    EXPECT_EQ(t.read(t.name, &v, 7), -1);
+    EXPECT_EQ(t.read(t.probe, &v, 7), -1);
     EXPECT_EQ(t.read("No_such_record", &v, 1), -1);
     EXPECT_EQ(v, -5);
 }
@@ -141,32 +120,29 @@ TEST_P(SettingsFile, AFailedWriteReturnsMinusOneAndRewritesTheSameBytes) {
 TEST_P(SettingsFile, SavesLeaveNoTemporaryFileBehind) {
     const auto& t = GetParam();
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(t.write(t.name, i, 1), 0);
+        EXPECT_EQ(t.write(t.probe, i, 1), 0);
     EXPECT_FALSE(test_support::file_exists(path() + ".tmp"));
 }
 
 TEST_P(SettingsFile, ANewFileHas0644LessTheUmaskAndAReplacedFileKeepsItsBits) {
     const auto& t = GetParam();
     const mode_t old_mask = ::umask(027);
-    EXPECT_EQ(read_value(), t.default_value);
+    EXPECT_EQ(read_value(), t.probe_default(1));
     struct stat st {};
     ASSERT_EQ(::stat(path().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     ::umask(old_mask);
 
     ASSERT_EQ(::chmod(path().c_str(), 0604), 0);
-    EXPECT_EQ(t.write(t.name, 5, 1), 0);
+    EXPECT_EQ(t.write(t.probe, 5, 1), 0);
     ASSERT_EQ(::stat(path().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0604u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    BothTables, SettingsFile,
-    ::testing::Values(table_case{"interface", "ifc_set.set", bytes_of(ifc_net::i4_init),
-                                 Ifc_SetRead, Ifc_SetWrite, "Twt", 1, 240},
-                      table_case{"valve", "valve_fp.set", bytes_of(vfp_ifc::i4_init), VfpRead,
-                                 VfpWrite, "VAL_sub8_on", 29, 220}),
-    [](const auto& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(BothTables, SettingsFile,
+                         ::testing::Values(test_support::interface_table(),
+                                           test_support::valve_table()),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 TEST(TableReset, ResetAndLoadWorkOnTheLiveTable) {
     test_support::scoped_workdir dir;

@@ -11,11 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "ifc/ifc_net.h"
 #include "lib/i4_record.h"
 #include "tests/support/files.h"
+#include "tests/support/store_tables.h"
 #include "tests/support/workdir.h"
-#include "valve/vfp_ifc.h"
 
 namespace {
 
@@ -23,23 +22,6 @@ using test_support::read_file;
 using test_support::write_file;
 
 constexpr std::size_t record_size = 80;
-
-struct table_case {
-    const char* label;
-    const char* file;
-    std::string defaults;
-    int (*read)(const char*, std::int32_t*, int);
-    int (*write)(const char*, std::int32_t, int);
-};
-
-void PrintTo(const table_case& t, std::ostream* out) {
-    *out << t.label;
-}
-
-template <class Image>
-std::string bytes_of(const Image& image) {
-    return std::string(reinterpret_cast<const char*>(image.data()), sizeof(image));
-}
 
 std::int32_t int32_in(const std::string& image, std::size_t offset) {
     std::int32_t v;
@@ -143,7 +125,7 @@ class random_images {
     std::mt19937 rng_;
 };
 
-class RandomImages : public ::testing::TestWithParam<table_case> {
+class RandomImages : public ::testing::TestWithParam<test_support::settings_table> {
   protected:
     test_support::scoped_workdir dir;
 };
@@ -225,12 +207,9 @@ TEST_P(RandomImages, EveryOperationStaysInsideTheTableAndAgreesWithTheModel) {
     EXPECT_GT(found_reads, 100);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    BothTables, RandomImages,
-    ::testing::Values(table_case{"interface", "ifc_set.set", bytes_of(ifc_net::i4_init),
-                                 Ifc_SetRead, Ifc_SetWrite},
-                      table_case{"valve", "valve_fp.set", bytes_of(vfp_ifc::i4_init), VfpRead,
-                                 VfpWrite}),
-    [](const auto& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(BothTables, RandomImages,
+                         ::testing::Values(test_support::interface_table(),
+                                           test_support::valve_table()),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace
