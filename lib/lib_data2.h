@@ -2,3 +2,5 @@
 #pragma once
 
 #include "lib/i4_record.h"
+#include "lib/mprint.h"
+#include "lib/what_time.h"

@@ -1,2 +1,5 @@
 // Module lib_fp: the line-to-matrix parser, page routines and presentation records.
 #pragma once
+
+#include "lib/pages.h"
+#include "lib/presentation.h"
