@@ -1,5 +1,6 @@
 // The two arrival histograms: the colour and item chosen for each side (record "STAT_2") and
 // the simulated histogram, clear and settings requests behind them.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -61,13 +62,10 @@ histo_rec histo;
 }  // namespace
 
 void get_histo(int side, int /*colour*/, int /*item*/, histo_rec* out) {
-    for (auto& count : out->count)
-        count = 0;
-    for (std::size_t i = 0; i < curve.size(); ++i)
-        out->count[curve_first_bin + i] = curve[i];
+    std::ranges::fill(out->count, 0);
+    std::ranges::copy(curve, out->count + curve_first_bin);
     out->fval = side == 0 ? left_fval : right_fval;
-    for (std::size_t i = 0; i < simulated_ival.size(); ++i)
-        out->ival[i] = simulated_ival[i];
+    std::ranges::copy(simulated_ival, out->ival);
 }
 
 void clear_histo(int colour, int item) {
@@ -104,17 +102,16 @@ int IFC_get_hist_cntdat(char* buf, int side) {
     ifc_text::answer text(buf);
     text.add("%d %d %.2f %d %d", static_cast<int>(histo.ival[1]), static_cast<int>(histo.ival[0]),
              histo.fval, static_cast<int>(histo.ival[3]), static_cast<int>(histo.ival[2]));
-    for (const std::int32_t count : histo.count)
+    for (const std::int32_t count : histo.count) {
         text.add(" %d", static_cast<int>(count));
+    }
     return text.length();
 }
 
-int IFC_get_hist_cntdatL(char* buf) {
-    return IFC_get_hist_cntdat(buf, 0);
-}
-int IFC_get_hist_cntdatR(char* buf) {
-    return IFC_get_hist_cntdat(buf, 1);
-}
+// clang-format off
+int IFC_get_hist_cntdatL(char* buf) { return IFC_get_hist_cntdat(buf, 0); }
+int IFC_get_hist_cntdatR(char* buf) { return IFC_get_hist_cntdat(buf, 1); }
+// clang-format on
 
 // All three requests read their fields as sscanf patterns would ("%d" numbers, "%s" words,
 // white space between). Reading stops at the first field that does not match; the fields

@@ -56,8 +56,9 @@ int IFC_set_select_item(char* arg, int len) {
     if (!scan.read_int(value)) return -1;
 
     if (word == all_keyword) {
-        for (const auto& item : select_items)
+        for (const auto& item : select_items) {
             Ifc_SetWrite(item.record, 0, item.slot);
+        }
         return 0;
     }
     for (const auto& item : select_items) {

@@ -1,6 +1,7 @@
 // Arrival targets TO and TW per colour (records "Tot" and "Twt", slot N for colour N) and the
 // simulated arrival-timing measurement. Each command family has one member per colour number;
 // the members only pass their number to the family's work function.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -31,25 +32,29 @@ int set_to_tw(char* arg, int len, int colour) {
     return 0;
 }
 
-// The measured values answered under key_str[item] for items 0 ("to") to 10 ("tw").
+// The measured values are answered under the histogram item keys: key_str[0] is "to",
+// key_str[k] is "tb<k>", then "tbw" and "tw".
+constexpr int to_item = 0;
+constexpr int tbw_item = tb_rows + 1;
+constexpr int tw_item = tbw_item + 1;
+static_assert(key_str[to_item] == "to" && key_str[1] == "tb1" && key_str[tb_rows] == "tb8" &&
+              key_str[tbw_item] == "tbw" && key_str[tw_item] == "tw");
+
 std::int32_t measured(const info_rec& info, int item, int colour) {
     const int c = colour - 1;
-    if (item == 0) return info.to[c];
-    if (item <= tb_rows) return info.tb[item - 1][c];
-    return item == tb_rows + 1 ? info.tbw[c] : info.tw[c];
+    if (item == to_item) return info.to[c];
+    if (item < tbw_item) return info.tb[item - 1][c];
+    return item == tbw_item ? info.tbw[c] : info.tw[c];
 }
-constexpr int to_item = 0;
-constexpr int tw_item = 10;
-static_assert(key_str[to_item] == "to" && key_str[tb_rows + 1] == "tbw" &&
-              key_str[tw_item] == "tw");
 
 int get_to_tw(char* buf, std::int16_t colour) {
     ifc_text::answer text(buf);
     if (!is_colour(colour)) return 0;
     info_rec info{};
     INFO_get(&info);
-    for (const int item : {to_item, tw_item})
+    for (const int item : {to_item, tw_item}) {
         text.item(key_str[item], measured(info, item, colour));
+    }
     return text.length();
 }
 
@@ -75,98 +80,48 @@ constexpr std::array<std::int32_t, 2> simulated_tbw{224, 228};
 
 void INFO_get(info_rec* info) {
     std::srand(static_cast<unsigned>(std::time(nullptr)));
-    for (int c = 0; c < colour_count; ++c)
-        info->to[c] = 92;
+    std::ranges::fill(info->to, 92);
     for (auto& row : info->tb) {
-        for (auto& value : row)
-            value = 0;
+        std::ranges::fill(row, 0);
     }
     for (std::size_t c = 0; c < simulated_tb.size(); ++c) {
-        for (std::size_t k = 0; k < simulated_tb[c].size(); ++k)
+        for (std::size_t k = 0; k < simulated_tb[c].size(); ++k) {
             info->tb[k][c] = simulated_tb[c][k];
+        }
     }
     // One draw per colour in ascending order, so colours 3..6 get the third to sixth draws.
-    for (int c = 0; c < colour_count; ++c)
-        info->tbw[c] = std::rand() % 360;
-    for (std::size_t c = 0; c < simulated_tbw.size(); ++c)
-        info->tbw[c] = simulated_tbw[c];
-    for (int c = 0; c < colour_count; ++c)
-        info->tw[c] = 242;
-    info->tw[1] = 252;
+    std::ranges::generate(info->tbw, [] { return std::rand() % 360; });
+    std::ranges::copy(simulated_tbw, info->tbw);
+    std::ranges::fill(info->tw, 242);
+    info->tw[1] = 252;  // colour 2
 }
 
-int IFC_get_Tot_Twt_1(char* buf) {
-    return get_target(buf, 1);
-}
-int IFC_get_Tot_Twt_2(char* buf) {
-    return get_target(buf, 2);
-}
-int IFC_get_Tot_Twt_3(char* buf) {
-    return get_target(buf, 3);
-}
-int IFC_get_Tot_Twt_4(char* buf) {
-    return get_target(buf, 4);
-}
-int IFC_get_Tot_Twt_5(char* buf) {
-    return get_target(buf, 5);
-}
-int IFC_get_Tot_Twt_6(char* buf) {
-    return get_target(buf, 6);
-}
+// clang-format off
+int IFC_get_Tot_Twt_1(char* buf) { return get_target(buf, 1); }
+int IFC_get_Tot_Twt_2(char* buf) { return get_target(buf, 2); }
+int IFC_get_Tot_Twt_3(char* buf) { return get_target(buf, 3); }
+int IFC_get_Tot_Twt_4(char* buf) { return get_target(buf, 4); }
+int IFC_get_Tot_Twt_5(char* buf) { return get_target(buf, 5); }
+int IFC_get_Tot_Twt_6(char* buf) { return get_target(buf, 6); }
 
-int IFC_set_to_tw_1(char* arg, int len) {
-    return set_to_tw(arg, len, 1);
-}
-int IFC_set_to_tw_2(char* arg, int len) {
-    return set_to_tw(arg, len, 2);
-}
-int IFC_set_to_tw_3(char* arg, int len) {
-    return set_to_tw(arg, len, 3);
-}
-int IFC_set_to_tw_4(char* arg, int len) {
-    return set_to_tw(arg, len, 4);
-}
-int IFC_set_to_tw_5(char* arg, int len) {
-    return set_to_tw(arg, len, 5);
-}
-int IFC_set_to_tw_6(char* arg, int len) {
-    return set_to_tw(arg, len, 6);
-}
+int IFC_set_to_tw_1(char* arg, int len) { return set_to_tw(arg, len, 1); }
+int IFC_set_to_tw_2(char* arg, int len) { return set_to_tw(arg, len, 2); }
+int IFC_set_to_tw_3(char* arg, int len) { return set_to_tw(arg, len, 3); }
+int IFC_set_to_tw_4(char* arg, int len) { return set_to_tw(arg, len, 4); }
+int IFC_set_to_tw_5(char* arg, int len) { return set_to_tw(arg, len, 5); }
+int IFC_set_to_tw_6(char* arg, int len) { return set_to_tw(arg, len, 6); }
 
-int IFC_get_To_Tw_1(char* buf) {
-    return get_to_tw(buf, 1);
-}
-int IFC_get_To_Tw_2(char* buf) {
-    return get_to_tw(buf, 2);
-}
-int IFC_get_To_Tw_3(char* buf) {
-    return get_to_tw(buf, 3);
-}
-int IFC_get_To_Tw_4(char* buf) {
-    return get_to_tw(buf, 4);
-}
-int IFC_get_To_Tw_5(char* buf) {
-    return get_to_tw(buf, 5);
-}
-int IFC_get_To_Tw_6(char* buf) {
-    return get_to_tw(buf, 6);
-}
+int IFC_get_To_Tw_1(char* buf) { return get_to_tw(buf, 1); }
+int IFC_get_To_Tw_2(char* buf) { return get_to_tw(buf, 2); }
+int IFC_get_To_Tw_3(char* buf) { return get_to_tw(buf, 3); }
+int IFC_get_To_Tw_4(char* buf) { return get_to_tw(buf, 4); }
+int IFC_get_To_Tw_5(char* buf) { return get_to_tw(buf, 5); }
+int IFC_get_To_Tw_6(char* buf) { return get_to_tw(buf, 6); }
 
-int IFC_get_histo_ave_1(char* buf) {
-    return get_hist_ave(buf, 1);
-}
-int IFC_get_histo_ave_2(char* buf) {
-    return get_hist_ave(buf, 2);
-}
-int IFC_get_histo_ave_3(char* buf) {
-    return get_hist_ave(buf, 3);
-}
-int IFC_get_histo_ave_4(char* buf) {
-    return get_hist_ave(buf, 4);
-}
-int IFC_get_histo_ave_5(char* buf) {
-    return get_hist_ave(buf, 5);
-}
-int IFC_get_histo_ave_6(char* buf) {
-    return get_hist_ave(buf, 6);
-}
+int IFC_get_histo_ave_1(char* buf) { return get_hist_ave(buf, 1); }
+int IFC_get_histo_ave_2(char* buf) { return get_hist_ave(buf, 2); }
+int IFC_get_histo_ave_3(char* buf) { return get_hist_ave(buf, 3); }
+int IFC_get_histo_ave_4(char* buf) { return get_hist_ave(buf, 4); }
+int IFC_get_histo_ave_5(char* buf) { return get_hist_ave(buf, 5); }
+int IFC_get_histo_ave_6(char* buf) { return get_hist_ave(buf, 6); }
+// clang-format on

@@ -55,8 +55,9 @@ std::int32_t read_slot(const char* record, int slot, std::int32_t fallback) {
 
 int print_token_line(char* buf, std::span<const slot_item> items) {
     answer text(buf);
-    for (const auto& item : items)
+    for (const auto& item : items) {
         text.item(item.key, read_slot(item.record, item.slot));
+    }
     return text.length();
 }
 
