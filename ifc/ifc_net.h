@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 #include "lib/i4_record.h"
 
@@ -26,6 +27,19 @@ int IFC_get_select_item(char* buf);
 int IFC_set_select_item(char* arg, int len);
 int IFC_get_stat(char* buf);
 int IFC_set_stat(char* arg, int len);
+
+// The simulated measurement of one request: one value per colour, colour number N at N - 1.
+inline constexpr int colour_count = 6;
+inline constexpr int tb_rows = 8;
+struct info_rec {
+    std::int32_t to[colour_count];           // measured TO
+    std::int32_t tb[tb_rows][colour_count];  // row k - 1 is printed as "tb<k>"
+    std::int32_t tbw[colour_count];
+    std::int32_t tw[colour_count];  // measured TW
+};
+// Fills info with simulated values. Seeds the C library's generator with the time in whole
+// seconds, so requests within one second draw the same tbw values.
+void INFO_get(info_rec* info);
 
 // Arrival targets and simulated timing, one member per colour number.
 int IFC_get_Tot_Twt_1(char* buf);
@@ -53,7 +67,23 @@ int IFC_get_histo_ave_4(char* buf);
 int IFC_get_histo_ave_5(char* buf);
 int IFC_get_histo_ave_6(char* buf);
 
-// Histograms.
+// Histograms. An item is stored and passed as its index into key_str.
+inline constexpr std::array<std::string_view, 12> key_str{
+    "to", "tb1", "tb2", "tb3", "tb4", "tb5", "tb6", "tb7", "tb8", "tbw", "tw", "tw_tbw"};
+inline constexpr int histo_bins = 46;
+struct histo_rec {
+    std::int32_t count[histo_bins];  // bin counts
+    double fval;                     // summary value, printed with two decimals
+    std::int32_t ival[4];            // four summary values
+};
+// Side 0 is the left histogram, any other the right one. Colour and item do not change the
+// simulated result.
+void get_histo(int side, int colour, int item, histo_rec* out);
+// Clear and settings requests: each prints one line on standard output and keeps no state.
+void clear_histo(int colour, int item);
+void set_histo(int left_colour, int left_item, int left_t, int right_colour, int right_item,
+               int right_t, int samp);
+
 int IFC_get_hst_select(char* buf);
 int IFC_get_hist_cntdatL(char* buf);
 int IFC_get_hist_cntdatR(char* buf);

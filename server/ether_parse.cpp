@@ -20,11 +20,47 @@ namespace {
 #define PUT_ROW(handler) command_entry<put_handler>{#handler, handler}
 
 constexpr std::array get_commands{
+    GET_ROW(IFC_get_select_item),
+    GET_ROW(IFC_get_stat),
+    GET_ROW(IFC_get_Tot_Twt_1),
+    GET_ROW(IFC_get_Tot_Twt_2),
+    GET_ROW(IFC_get_Tot_Twt_3),
+    GET_ROW(IFC_get_Tot_Twt_4),
+    GET_ROW(IFC_get_Tot_Twt_5),
+    GET_ROW(IFC_get_Tot_Twt_6),
+    GET_ROW(IFC_get_To_Tw_1),
+    GET_ROW(IFC_get_To_Tw_2),
+    GET_ROW(IFC_get_To_Tw_3),
+    GET_ROW(IFC_get_To_Tw_4),
+    GET_ROW(IFC_get_To_Tw_5),
+    GET_ROW(IFC_get_To_Tw_6),
+    GET_ROW(IFC_get_histo_ave_1),
+    GET_ROW(IFC_get_histo_ave_2),
+    GET_ROW(IFC_get_histo_ave_3),
+    GET_ROW(IFC_get_histo_ave_4),
+    GET_ROW(IFC_get_histo_ave_5),
+    GET_ROW(IFC_get_histo_ave_6),
+    GET_ROW(IFC_get_hst_select),
+    GET_ROW(IFC_get_hist_cntdatL),
+    GET_ROW(IFC_get_hist_cntdatR),
+    // rows 24..29: the valve timing reads
     command_entry<get_handler>{nullptr, nullptr},
 };
 
 constexpr std::array put_commands{
     PUT_ROW(MLETOFF_set_btnstat),
+    PUT_ROW(IFC_set_select_item),
+    PUT_ROW(IFC_set_stat),
+    PUT_ROW(IFC_set_to_tw_1),
+    PUT_ROW(IFC_set_to_tw_2),
+    PUT_ROW(IFC_set_to_tw_3),
+    PUT_ROW(IFC_set_to_tw_4),
+    PUT_ROW(IFC_set_to_tw_5),
+    PUT_ROW(IFC_set_to_tw_6),
+    // rows 10..15: the valve timing writes
+    PUT_ROW(IFC_hst_select_item),
+    PUT_ROW(IFC_hst_clear),
+    PUT_ROW(IFC_hst_set),
     command_entry<put_handler>{nullptr, nullptr},
 };
 
