@@ -1,2 +1,4 @@
 // Module lib_fp: the line-to-matrix parser, page routines and presentation records.
 #pragma once
+
+#include "lib/line2matrix2.h"
