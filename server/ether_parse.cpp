@@ -20,11 +20,23 @@ namespace {
 #define PUT_ROW(handler) command_entry<put_handler>{#handler, handler}
 
 constexpr std::array get_commands{
+    GET_ROW(IFC_get_on_off_1),
+    GET_ROW(IFC_get_on_off_2),
+    GET_ROW(IFC_get_on_off_3),
+    GET_ROW(IFC_get_on_off_4),
+    GET_ROW(IFC_get_on_off_5),
+    GET_ROW(IFC_get_on_off_6),
     command_entry<get_handler>{nullptr, nullptr},
 };
 
 constexpr std::array put_commands{
     PUT_ROW(MLETOFF_set_btnstat),
+    PUT_ROW(IFC_set_on_off_1),
+    PUT_ROW(IFC_set_on_off_2),
+    PUT_ROW(IFC_set_on_off_3),
+    PUT_ROW(IFC_set_on_off_4),
+    PUT_ROW(IFC_set_on_off_5),
+    PUT_ROW(IFC_set_on_off_6),
     command_entry<put_handler>{nullptr, nullptr},
 };
 
