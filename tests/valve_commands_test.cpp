@@ -26,48 +26,6 @@ const char* const valve_file = "valve_fp.set";
 constexpr std::size_t valve_file_size = 8960;
 constexpr int colours = 6;
 
-// The keys of the answer in their order, the index of the record behind each in the default
-// valve table (record i lies at byte 80 * i of the file) and its default value.
-struct valve_key {
-    const char* key;
-    int record;
-    std::int32_t initial;
-};
-
-constexpr int sub_on_record(int n) {
-    return 13 + 2 * n;
-}
-
-const std::vector<valve_key>& valve_keys() {
-    static const std::vector<valve_key> keys = [] {
-        std::vector<valve_key> k{
-            {"pin_on", 0, 70},       {"abs_on", 3, 215},    {"abs_off", 4, 255},
-            {"main_on", 7, 90},      {"main_off", 8, 160},  {"tandem_on", 9, 95},
-            {"tandem_off", 10, 150}, {"stretch_on", 55, 0}, {"stretch_off", 56, 0},
-        };
-        constexpr std::array<std::array<std::int32_t, 2>, 8> sub_defaults{{{95, 135},
-                                                                           {115, 155},
-                                                                           {135, 175},
-                                                                           {150, 190},
-                                                                           {165, 205},
-                                                                           {185, 280},
-                                                                           {200, 300},
-                                                                           {220, 300}}};
-        static std::vector<std::string> names;  // keeps the key texts alive
-        names.reserve(36);
-        for (int n = 1; n <= 18; ++n) {
-            const auto defaults = n <= 8 ? sub_defaults[static_cast<std::size_t>(n - 1)]
-                                         : std::array<std::int32_t, 2>{0, 0};
-            names.push_back("sub" + std::to_string(n) + "_on");
-            k.push_back({names.back().c_str(), sub_on_record(n), defaults[0]});
-            names.push_back("sub" + std::to_string(n) + "_off");
-            k.push_back({names.back().c_str(), sub_on_record(n) + 1, defaults[1]});
-        }
-        return k;
-    }();
-    return keys;
-}
-
 const std::string default_answer =
     "ATC_TO_DELAY:0 pin_on:70 abs_on:215 abs_off:255 main_on:90 main_off:160 tandem_on:95 "
     "tandem_off:150 stretch_on:0 stretch_off:0 sub1_on:95 sub1_off:135 sub2_on:115 "
@@ -76,6 +34,37 @@ const std::string default_answer =
     "sub8_off:300 sub9_on:0 sub9_off:0 sub10_on:0 sub10_off:0 sub11_on:0 sub11_off:0 "
     "sub12_on:0 sub12_off:0 sub13_on:0 sub13_off:0 sub14_on:0 sub14_off:0 sub15_on:0 "
     "sub15_off:0 sub16_on:0 sub16_off:0 sub17_on:0 sub17_off:0 sub18_on:0 sub18_off:0 ";
+
+// A key of the answer, the index of the record behind it in the default valve table (record
+// i lies at byte 80 * i of the file) and its default value.
+struct valve_key {
+    std::string key;
+    int record;
+    std::int32_t initial;
+};
+
+// The keys in answer order, read from the default answer. The first nine records are spread
+// over the table; sub1_on .. sub18_off are the consecutive records 15 .. 50.
+const std::vector<valve_key>& valve_keys() {
+    static const std::vector<valve_key> keys = [] {
+        constexpr std::array<int, 9> first_records{0, 3, 4, 7, 8, 9, 10, 55, 56};
+        std::vector<valve_key> k;
+        std::size_t pos = default_answer.find(' ') + 1;  // after ATC_TO_DELAY:0
+        while (pos < default_answer.size()) {
+            const std::size_t colon = default_answer.find(':', pos);
+            const std::size_t end = default_answer.find(' ', colon);
+            const std::size_t i = k.size();
+            const int record = i < first_records.size()
+                                   ? first_records[i]
+                                   : 15 + static_cast<int>(i - first_records.size());
+            k.push_back({default_answer.substr(pos, colon - pos), record,
+                         std::stoi(default_answer.substr(colon + 1, end - colon - 1))});
+            pos = end + 1;
+        }
+        return k;
+    }();
+    return keys;
+}
 
 // answer with the value of key replaced.
 std::string with_value(std::string answer, std::string_view key, std::string_view value) {
@@ -193,6 +182,8 @@ class ValveCommands : public ::testing::Test {
 
 TEST_F(ValveCommands, FreshTableAnswersTheDefaultsInEveryColour) {
     ASSERT_EQ(default_answer.size(), 554u);
+    ASSERT_EQ(valve_keys().size(), 45u);
+    ASSERT_EQ(valve_keys().back().record, 50);
     auto conn = server_.connect();
     for (int colour = 1; colour <= colours; ++colour) {
         EXPECT_EQ(get(conn, colour), default_answer) << "colour " << colour;
