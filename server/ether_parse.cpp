@@ -16,6 +16,7 @@ namespace {
 
 // Every command is registered under the name of its handler. A GET name is stored followed
 // by 20 spaces, so that its first 20 characters are the name field of a GET header exactly.
+// clang-format off
 #define GET_ROW(handler) command_entry<get_handler>{#handler "                    ", handler}
 #define PUT_ROW(handler) command_entry<put_handler>{#handler, handler}
 
@@ -43,7 +44,12 @@ constexpr std::array get_commands{
     GET_ROW(IFC_get_hst_select),
     GET_ROW(IFC_get_hist_cntdatL),
     GET_ROW(IFC_get_hist_cntdatR),
-    // rows 24..29: the valve timing reads
+    GET_ROW(IFC_get_on_off_1),
+    GET_ROW(IFC_get_on_off_2),
+    GET_ROW(IFC_get_on_off_3),
+    GET_ROW(IFC_get_on_off_4),
+    GET_ROW(IFC_get_on_off_5),
+    GET_ROW(IFC_get_on_off_6),
     command_entry<get_handler>{nullptr, nullptr},
 };
 
@@ -57,7 +63,12 @@ constexpr std::array put_commands{
     PUT_ROW(IFC_set_to_tw_4),
     PUT_ROW(IFC_set_to_tw_5),
     PUT_ROW(IFC_set_to_tw_6),
-    // rows 10..15: the valve timing writes
+    PUT_ROW(IFC_set_on_off_1),
+    PUT_ROW(IFC_set_on_off_2),
+    PUT_ROW(IFC_set_on_off_3),
+    PUT_ROW(IFC_set_on_off_4),
+    PUT_ROW(IFC_set_on_off_5),
+    PUT_ROW(IFC_set_on_off_6),
     PUT_ROW(IFC_hst_select_item),
     PUT_ROW(IFC_hst_clear),
     PUT_ROW(IFC_hst_set),
@@ -66,6 +77,10 @@ constexpr std::array put_commands{
 
 #undef GET_ROW
 #undef PUT_ROW
+// clang-format on
+
+static_assert(get_commands.size() == 29 + 1 && put_commands.size() == 18 + 1,
+              "every command has its row, and each table ends with the null row");
 
 // A PUT name shorter than the 20 compared characters matches only itself: no payload name
 // with extra characters or trailing spaces can reach it.
