@@ -1,5 +1,5 @@
 # Thin wrappers over the CMake presets (see CMakePresets.json).
-.PHONY: all build run test test-fast asan test-asan clean
+.PHONY: all build run test test-fast asan test-asan package clean
 
 all: build
 
@@ -25,6 +25,10 @@ asan:
 
 test-asan: asan
 	ctest --preset asan
+
+# The Debian package, build/default/ifc-server_<version>_<arch>.deb (apt-get install ./<file>).
+package: build
+	cmake --build --preset default --target package
 
 clean:
 	rm -rf build
