@@ -268,22 +268,23 @@ void replay_exchange(const doc_block& block) {
     check_logs(server, logs);
 }
 
-TEST(ProtocolGuide, WireExamplesMatchTheServerByteForByte) {
-    const auto blocks = guide_blocks({"wire"});
-    ASSERT_FALSE(blocks.empty());
+// Each block of the kind on a server of its own.
+void replay_all(std::string_view kind, void (*replay)(const doc_block&)) {
+    const auto blocks = guide_blocks({kind});
+    ASSERT_FALSE(blocks.empty()) << "no " << kind << " blocks";
     for (const auto& block : blocks) {
-        SCOPED_TRACE("wire block at docs/protocol.md:" + std::to_string(block.first_line));
-        replay_wire(block);
+        SCOPED_TRACE(std::string(kind) +
+                     " block at docs/protocol.md:" + std::to_string(block.first_line));
+        replay(block);
     }
 }
 
+TEST(ProtocolGuide, WireExamplesMatchTheServerByteForByte) {
+    replay_all("wire", replay_wire);
+}
+
 TEST(ProtocolGuide, ExchangeExamplesMatchTheServer) {
-    const auto blocks = guide_blocks({"exchange"});
-    ASSERT_FALSE(blocks.empty());
-    for (const auto& block : blocks) {
-        SCOPED_TRACE("exchange block at docs/protocol.md:" + std::to_string(block.first_line));
-        replay_exchange(block);
-    }
+    replay_all("exchange", replay_exchange);
 }
 
 // The guide shows every command of the server at work at least once.

@@ -118,13 +118,8 @@ spawned_program::~spawned_program() {
 }
 
 bool spawned_program::running() {
-    if (pid_ <= 0) return false;
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return false;
-    }
-    return true;
+    if (pid_ > 0 && wait_exit(pid_, 0ms) >= 0) pid_ = -1;
+    return pid_ > 0;
 }
 
 std::string spawned_program::stdout_text() const {
