@@ -39,19 +39,22 @@ std::optional<std::int64_t> parse_int64(std::string_view text) {
 }
 
 // "-12.34": digits, a point and two decimals, as the server prints the third summary value.
+// The value is the double nearest to the text, as a script reading the text would get.
 std::optional<double> parse_decimal(std::string_view text) {
     const std::size_t point = text.find('.');
     if (point == std::string_view::npos || text.size() - point != 3) return std::nullopt;
-    const std::string_view whole = text.substr(0, point);
-    const std::string_view decimals = text.substr(point + 1);
-    if (!std::all_of(decimals.begin(), decimals.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return std::nullopt;
-    const bool negative = whole.starts_with('-');
-    const auto units = parse_int64(negative ? whole.substr(1) : whole);
-    if (!units || *units < 0) return std::nullopt;
-    const double magnitude =
-        static_cast<double>(*units) + (decimals[0] - '0') / 10.0 + (decimals[1] - '0') / 100.0;
-    return negative ? -magnitude : magnitude;
+    const bool negative = text.starts_with('-');
+    const std::string_view digits = text.substr(negative ? 1 : 0);
+    const std::size_t digit_point = point - (negative ? 1 : 0);
+    for (std::size_t k = 0; k < digits.size(); ++k) {
+        const bool digit = digits[k] >= '0' && digits[k] <= '9';
+        if (k == digit_point ? digits[k] != '.' : !digit) return std::nullopt;
+    }
+    if (digit_point == 0) return std::nullopt;
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
 }
 
 bool is_item(std::string_view item) {
