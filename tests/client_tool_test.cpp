@@ -1,7 +1,11 @@
 // ifc-client, the executable, against a real server over TCP: every raw and typed command,
 // read-modify-write seen through GET and in the settings files, JSON parsed back, raw bytes,
 // the exit statuses, --interval, and batch mode from standard input.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -25,7 +29,8 @@ using test_support::tool_run;
 namespace rec = test_support::ifc_record;
 
 // The exit statuses documented in ifc-client --help.
-constexpr int ok = 0, usage = 1, cannot_connect = 2, unknown_command = 3, not_applied = 6;
+constexpr int ok = 0, usage = 1, cannot_connect = 2, unknown_command = 3, protocol_error = 4,
+              rejected = 5, not_applied = 6;
 
 // Record indexes in the default valve table.
 constexpr int VAL_pin_open = 0, VAL_main_on = 7, VAL_main_off = 8;
@@ -256,6 +261,28 @@ TEST_F(ClientTool, ErrorExitsAreDistinctAndOneLineEach) {
     EXPECT_EQ(client({"--json", "--raw", "status"}).status, usage);
     EXPECT_EQ(client({"--interval", "1", "status", "mode=1"}).status, usage);
     EXPECT_EQ(client({"get", "IFC_get_a_name_of_21_c"}).status, usage);
+
+    // A payload above the server's 256000 bytes is answered "ERR!". Too long for a
+    // command-line word, so it comes as a batch line.
+    run = client({}, "put IFC_set_stat " + std::string(256000, 'x') + "\n");
+    EXPECT_EQ(run.status, rejected) << run.err;
+    EXPECT_EQ(test_support::lines_of(run.err).size(), 1u);
+
+    // Something that accepts connections but never answers: a time-out.
+    {
+        const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        ASSERT_EQ(::listen(silent, 1), 0);
+        ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+        run = run_client(ntohs(addr.sin_port), {"--timeout", "0.3", "status"});
+        ::close(silent);
+        EXPECT_EQ(run.status, protocol_error) << context(run);
+        EXPECT_NE(run.err.find("time-out"), std::string::npos) << run.err;
+    }
 
     // Nobody listens on the port of a server that has ended.
     const std::uint16_t port = server.port();
