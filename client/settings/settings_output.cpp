@@ -1,37 +1,12 @@
 #include "client/settings/settings_output.h"
 
-#include <algorithm>
+#include "client/tool/text_table.h"
 
 namespace settings_tool {
 
 namespace {
 
-using row = std::vector<std::string>;
-
-// Aligned columns, two blanks apart: numbers to the right, the name and the group (the
-// columns of text) to the left.
-std::string columns(const std::vector<row>& rows, std::size_t name_column) {
-    std::vector<std::size_t> width;
-    for (const row& r : rows) {
-        width.resize(std::max(width.size(), r.size()));
-        for (std::size_t c = 0; c < r.size(); ++c)
-            width[c] = std::max(width[c], r[c].size());
-    }
-    std::string text;
-    for (const row& r : rows) {
-        std::string line;
-        for (std::size_t c = 0; c < r.size(); ++c) {
-            if (c > 0) line += "  ";
-            const std::string pad(width[c] - r[c].size(), ' ');
-            const bool right = c != name_column && c + 1 != r.size();
-            line += right ? pad + r[c] : r[c] + pad;
-        }
-        while (!line.empty() && line.back() == ' ')
-            line.pop_back();
-        text += line + '\n';
-    }
-    return text;
-}
+using row = text_row;
 
 std::string heading(std::string_view path, std::size_t size,
                     const std::optional<table_kind>& table) {
@@ -70,7 +45,7 @@ std::string dump_text(std::string_view path, std::string_view bytes,
         cells.push_back(std::move(group));
         rows.push_back(std::move(cells));
     }
-    std::string text = heading(path, bytes.size(), table) + columns(rows, 2);
+    std::string text = heading(path, bytes.size(), table) + render_table(rows);
     if (const std::size_t rest = bytes.size() % sizeof(i4_item); rest != 0) {
         text += std::to_string(rest) + " bytes at the end do not make a whole record\n";
     }

@@ -1,7 +1,5 @@
 #include "client/tool/run_command.h"
 
-#include <algorithm>
-
 namespace {
 
 bool has_changes(const request& r) {

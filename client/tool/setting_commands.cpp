@@ -1,7 +1,5 @@
 // status, select, targets and valves: read a setting, or change the named keys of it and
 // show what the server holds afterwards.
-#include <algorithm>
-
 #include "client/commands.h"
 #include "client/settings_access.h"
 #include "client/tool/run_command.h"
@@ -12,15 +10,9 @@ namespace {
 
 namespace cmd = ifc_client::commands;
 using ifc_client::change;
-using ifc_client::line_answer;
 using ifc_client::token;
 
 constexpr std::int32_t max_angle = 359;
-
-// The operator's KEY=VALUE words; errors are usage errors (nothing was sent).
-ifc_client::result<std::vector<change>> changes_of(const request& r) {
-    return ifc_client::parse_changes(r.words);
-}
 
 std::string colour_heading(std::string_view what, int colour, std::string_view unit = "") {
     return std::string(what) + " of colour " + std::to_string(colour) + std::string(unit) + "\n";
@@ -31,7 +23,7 @@ std::string colour_heading(std::string_view what, int colour, std::string_view u
 template <class Check, class Read, class Write, class Table>
 reply read_or_write(session& s, const request& r, nlohmann::ordered_json head, Check check,
                     Read read, Write write, Table table) {
-    auto changes = changes_of(r);
+    auto changes = ifc_client::parse_changes(r.words);
     if (!changes) return failed(changes.failure());
     if (auto ok = check(changes.value()); !ok) return failed(ok.failure());
     return connected(s, [&](ifc_client::connection& conn) {

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "client/token_line.h"
-
 namespace {
 
 bool is_number(const std::string& cell) {
@@ -11,7 +9,7 @@ bool is_number(const std::string& cell) {
     std::size_t i = cell[0] == '-' ? 1 : 0;
     if (i == cell.size()) return false;
     for (; i < cell.size(); ++i) {
-        if ((cell[i] < '0' || cell[i] > '9') && cell[i] != '.' && cell[i] != '*') return false;
+        if ((cell[i] < '0' || cell[i] > '9') && cell[i] != '.') return false;
     }
     return true;
 }
@@ -46,19 +44,11 @@ std::string render_table(std::span<const text_row> rows) {
     return text;
 }
 
-std::string render_token_line(std::span<const ifc_client::token> line,
-                              std::span<const ifc_client::token> before) {
-    std::vector<text_row> rows;
-    for (const ifc_client::token& t : line) {
-        text_row row{t.key, std::to_string(t.value)};
-        const auto was = ifc_client::value_of(before, t.key);
-        if (was && *was != t.value) row.push_back("(was " + std::to_string(*was) + ")");
-        rows.push_back(std::move(row));
-    }
-    std::vector<text_row> with_heading{text_row{"", ""}};
-    with_heading.insert(with_heading.end(), rows.begin(), rows.end());
-    const std::string text = render_table(with_heading);
-    return text.substr(text.find('\n') + 1);
+std::string render_token_line(std::span<const ifc_client::token> line) {
+    std::vector<text_row> rows{text_row{}};  // no heading
+    for (const ifc_client::token& t : line)
+        rows.push_back(text_row{t.key, std::to_string(t.value)});
+    return render_table(rows).substr(1);
 }
 
 std::string bar(std::int64_t value, std::int64_t max, int width) {
