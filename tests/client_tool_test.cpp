@@ -4,12 +4,17 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/files.h"
@@ -341,6 +346,66 @@ TEST_F(ClientTool, BatchRunsOneCommandPerLineAndStopsAtTheFirstFailure) {
     run = client({}, "status\nquit\nstatus mode=5\n");
     EXPECT_EQ(run.status, ok) << context(run);
     EXPECT_EQ(get("IFC_get_stat"), "color:1 mode:0 totw_sw:0 ");
+}
+
+// At a terminal: a prompt, commands with line editing, errors that do not end the session,
+// and a history file. The terminal is a pseudo-terminal; every wait is bounded.
+TEST_F(ClientTool, PromptAtATerminal) {
+    const test_support::temp_dir home;
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::setenv("HOME", home.path().c_str(), 1);
+        const std::string port = std::to_string(server.port());
+        ::execl(IFC_CLIENT_PATH, "ifc-client", "--port", port.c_str(), static_cast<char*>(nullptr));
+        _exit(126);
+    }
+    std::string screen;
+    // Reads what the client shows until needle appears (or the client ends, or time is up).
+    auto read_until = [&](std::string_view needle) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (screen.find(needle) == std::string::npos && std::chrono::steady_clock::now() < end) {
+            pollfd pfd{master, POLLIN, 0};
+            if (::poll(&pfd, 1, 100) <= 0) continue;
+            char bytes[4096];
+            const ssize_t k = ::read(master, bytes, sizeof bytes);
+            if (k <= 0) break;
+            screen.append(bytes, static_cast<std::size_t>(k));
+        }
+        return screen.find(needle) != std::string::npos;
+    };
+    auto type = [&](std::string_view line) {
+        ASSERT_EQ(::write(master, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    };
+    const std::string prompt = "ifc 127.0.0.1:" + std::to_string(server.port()) + "> ";
+    EXPECT_TRUE(read_until(prompt)) << screen;
+    type("targets 9\r");
+    EXPECT_TRUE(read_until("not in range 1 to 6")) << screen;
+    type("status mode=4\r");
+    EXPECT_TRUE(read_until("changed mode: 0 -> 4")) << screen;
+    type("quit\r");
+    int wait_status = 0;
+    bool ended = false;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!ended && std::chrono::steady_clock::now() < end) {
+        pollfd pfd{master, POLLIN, 0};
+        char bytes[4096];
+        if (::poll(&pfd, 1, 20) > 0 && ::read(master, bytes, sizeof bytes) <= 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the client has gone
+        }
+        ended = ::waitpid(pid, &wait_status, WNOHANG) == pid;
+    }
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &wait_status, 0);
+        ADD_FAILURE() << "the client did not end on quit";
+    }
+    ::close(master);
+    EXPECT_TRUE(WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == ok);
+    EXPECT_EQ(get("IFC_get_stat"), "color:1 mode:4 totw_sw:0 ");
+    const std::string history = read_file(home.file(".ifc_client_history")).value_or("");
+    EXPECT_NE(history.find("mode=4"), std::string::npos) << history;
 }
 
 TEST_F(ClientTool, HelpDocumentsEveryCommandKeyAndExitStatus) {

@@ -20,10 +20,6 @@ using ifc_client::errc;
 using ifc_client::token;
 namespace cmd = ifc_client::commands;
 
-constexpr std::string_view left_histogram =
-    "234 500 4.65 190 500 0 0 0 0 0 0 0 0 0 0 0 0 0 0 10 30 50 120 160 210 250 280 290 300 290 "
-    "280 250 210 160 120 50 30 10 0 0 0 0 0 0 0 0 0 0 0 0 0";
-
 TEST(ClientTokenLine, ReadsWhatTheServerWritesAndWritesItBackByteForByte) {
     for (std::string_view text :
          {"color:1 mode:0 totw_sw:0 ", "to:90 tw:240 ", "to:-2147483648 tw:2147483647 ",
@@ -109,9 +105,12 @@ TEST(ClientChanges, ReadBackShowsWhichRequestedValuesAreMissing) {
 }
 
 TEST(ClientHistogram, ReadsTheAnswerAndRefusesOtherShapes) {
-    auto h = ifc_client::parse_histogram(left_histogram);
+    test_support::server_process server;
+    auto conn = server.connect();
+    const std::string text = test_support::answer_of(conn, cmd::get_histogram_left);
+    auto h = ifc_client::parse_histogram(text);
     ASSERT_TRUE(h.ok()) << h.failure().detail;
-    EXPECT_EQ(h->answer, left_histogram);
+    EXPECT_EQ(h->answer, text);
     const std::vector<std::string> texts{"234", "500", "4.65", "190", "500"};
     for (std::size_t i = 0; i < texts.size(); ++i) {
         EXPECT_EQ(h->summary[i].text, texts[i]);
@@ -123,7 +122,6 @@ TEST(ClientHistogram, ReadsTheAnswerAndRefusesOtherShapes) {
     EXPECT_EQ(h->bins[23], 300);
     EXPECT_EQ(h->bins[45], 0);
 
-    const std::string text(left_histogram);
     auto negative = ifc_client::parse_histogram("234 500 -1.25 " + text.substr(13));
     ASSERT_TRUE(negative.ok());
     EXPECT_EQ(negative->summary[2].value, -1.25);
