@@ -1,0 +1,163 @@
+#include "client/histogram.h"
+
+#include <algorithm>
+#include <charconv>
+#include <vector>
+
+#include "client/commands.h"
+#include "client/token_line.h"
+
+namespace ifc_client {
+
+namespace {
+
+// The fields of an answer: single blanks between them, none leading or trailing.
+std::vector<std::string_view> fields_of(std::string_view text) {
+    std::vector<std::string_view> fields;
+    std::size_t pos = 0;
+    for (;;) {
+        const std::size_t blank = text.find(' ', pos);
+        fields.push_back(text.substr(pos, blank - pos));
+        if (blank == std::string_view::npos) break;
+        pos = blank + 1;
+    }
+    return fields;
+}
+
+error malformed(std::string_view what, std::string_view answer) {
+    return error{errc::protocol,
+                 "not a " + std::string(what) + ": \"" + std::string(answer.substr(0, 80)) + "\""};
+}
+
+std::optional<std::int64_t> parse_int64(std::string_view text) {
+    std::int64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// "-12.34": digits, a point and two decimals, as the server prints the third summary value.
+// The value is the double nearest to the text, as a script reading the text would get.
+std::optional<double> parse_decimal(std::string_view text) {
+    const std::size_t point = text.find('.');
+    if (point == std::string_view::npos || text.size() - point != 3) return std::nullopt;
+    const bool negative = text.starts_with('-');
+    const std::string_view digits = text.substr(negative ? 1 : 0);
+    const std::size_t digit_point = point - (negative ? 1 : 0);
+    for (std::size_t k = 0; k < digits.size(); ++k) {
+        const bool digit = digits[k] >= '0' && digits[k] <= '9';
+        if (k == digit_point ? digits[k] != '.' : !digit) return std::nullopt;
+    }
+    if (digit_point == 0) return std::nullopt;
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+bool is_item(std::string_view item) {
+    const auto& items = commands::histogram_items;
+    return std::find(items.begin(), items.end(), item) != items.end();
+}
+
+error bad_colour(int colour) {
+    return error{errc::bad_request,
+                 "colour " + std::to_string(colour) + " is not a colour number 1..6"};
+}
+
+error bad_item(std::string_view item) {
+    return error{errc::bad_request, "unknown histogram item \"" + std::string(item) +
+                                        "\" (known: " + join(commands::histogram_items) + ")"};
+}
+
+result<std::string> checked_length(std::string argument, std::size_t max) {
+    if (argument.size() > max) {
+        return error{errc::bad_request, "\"" + argument + "\" is longer than the " +
+                                            std::to_string(max) + " bytes the server accepts"};
+    }
+    return argument;
+}
+
+}  // namespace
+
+std::string_view side_name(histogram_side side) {
+    return side == histogram_side::left ? "left" : "right";
+}
+
+result<histogram> parse_histogram(std::string_view answer) {
+    const auto fields = fields_of(answer);
+    if (fields.size() != histogram_summary_count + histogram_bins) {
+        return malformed("histogram of 51 numbers", answer);
+    }
+    histogram h;
+    h.answer = std::string(answer);
+    for (int i = 0; i < histogram_summary_count; ++i) {
+        summary_value& s = h.summary[static_cast<std::size_t>(i)];
+        s.text = std::string(fields[static_cast<std::size_t>(i)]);
+        s.whole = i != 2;
+        if (s.whole) {
+            const auto n = parse_int32(s.text);
+            if (!n) return malformed("histogram", answer);
+            s.value = *n;
+        } else {
+            const auto d = parse_decimal(s.text);
+            if (!d) return malformed("histogram", answer);
+            s.value = *d;
+        }
+    }
+    for (int bin = 0; bin < histogram_bins; ++bin) {
+        const auto count =
+            parse_int64(fields[static_cast<std::size_t>(histogram_summary_count + bin)]);
+        if (!count) return malformed("histogram", answer);
+        h.bins[static_cast<std::size_t>(bin)] = *count;
+    }
+    return h;
+}
+
+result<histogram_selection> parse_histogram_selection(std::string_view answer) {
+    const auto fields = fields_of(answer);
+    if (fields.size() != 4) return malformed("histogram selection", answer);
+    const auto left_colour = parse_int32(fields[0]);
+    const auto right_colour = parse_int32(fields[2]);
+    if (!left_colour || !right_colour || fields[1].empty() || fields[3].empty()) {
+        return malformed("histogram selection", answer);
+    }
+    return histogram_selection{std::string(answer),
+                               side_choice{*left_colour, std::string(fields[1])},
+                               side_choice{*right_colour, std::string(fields[3])}};
+}
+
+result<std::string> histogram_selection_argument(histogram_side side, int colour,
+                                                 std::string_view item) {
+    if (!commands::is_colour(colour)) return bad_colour(colour);
+    if (!is_item(item)) return bad_item(item);
+    const std::string_view word = side == histogram_side::left ? "LEFT" : "RIGHT";
+    return checked_length(
+        std::string(word) + " " + std::to_string(colour) + " " + std::string(item),
+        commands::histogram_selection_max);
+}
+
+result<std::string> histogram_clear_argument(int colour, std::string_view item) {
+    if (!commands::is_colour(colour)) return bad_colour(colour);
+    if (!is_item(item)) return bad_item(item);
+    return checked_length(std::to_string(colour) + " " + std::string(item),
+                          commands::histogram_clear_max);
+}
+
+result<std::string> histogram_settings_argument(const histogram_settings& s) {
+    for (int colour : {s.left_colour, s.right_colour}) {
+        if (!commands::is_colour(colour)) return bad_colour(colour);
+    }
+    for (std::string_view item : {std::string_view(s.left_item), std::string_view(s.right_item)}) {
+        if (!is_item(item)) return bad_item(item);
+    }
+    return checked_length(std::to_string(s.left_colour) + " " + s.left_item + " " +
+                              std::to_string(s.left_t) + " " + std::to_string(s.right_colour) +
+                              " " + s.right_item + " " + std::to_string(s.right_t) + " " +
+                              std::to_string(s.samp),
+                          commands::histogram_settings_max);
+}
+
+}  // namespace ifc_client

@@ -1,0 +1,36 @@
+// The exit statuses of ifc-client, one per kind of failure, as --help documents them.
+#pragma once
+
+#include "client/result.h"
+
+namespace exit_status {
+
+inline constexpr int ok = 0;
+inline constexpr int usage = 1;  // bad option, command, key or value: nothing was sent
+inline constexpr int cannot_connect = 2;
+inline constexpr int unknown_command = 3;  // the server has no read command of that name
+inline constexpr int protocol = 4;         // time-out, connection closed, answer not understood
+inline constexpr int rejected = 5;         // the server answered "ERR!"
+inline constexpr int not_applied = 6;      // a write's read-back does not show the new value
+
+// The status for a failed exchange on an open connection.
+constexpr int of(ifc_client::errc code) {
+    switch (code) {
+        case ifc_client::errc::bad_request:
+            return usage;
+        case ifc_client::errc::unknown_command:
+            return unknown_command;
+        case ifc_client::errc::rejected:
+            return rejected;
+        case ifc_client::errc::refused:
+            return cannot_connect;
+        case ifc_client::errc::timeout:
+        case ifc_client::errc::closed:
+        case ifc_client::errc::protocol:
+        case ifc_client::errc::io:
+            return protocol;
+    }
+    return protocol;
+}
+
+}  // namespace exit_status

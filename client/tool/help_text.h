@@ -1,0 +1,16 @@
+// The manual of ifc-client as --help prints it: the commands in the operator's terms with
+// their keys, the raw protocol, the output forms, the modes without a command and the exit
+// statuses. A technician should need nothing else.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+inline constexpr std::string_view client_description =
+    "ifc-client: reads and changes the settings of the weft-insertion server and shows its\n"
+    "measurements (arrival timing, histograms), over the server's TCP protocol.";
+
+// The text after the option list of ifc-client --help.
+std::string client_manual();
+// The text after the option list of ifc-client VERB --help.
+std::string command_manual(std::string_view verb);

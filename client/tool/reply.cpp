@@ -1,0 +1,45 @@
+#include "client/tool/reply.h"
+
+#include <cstdio>
+#include <iostream>
+
+reply failed(int status, std::string message) {
+    reply r;
+    r.status = status;
+    r.error = std::move(message);
+    return r;
+}
+
+reply failed(const ifc_client::error& e) {
+    // A request refused before it was sent is the operator's mistake: say so plainly.
+    std::string message(e.code == ifc_client::errc::bad_request ? std::string_view("usage")
+                                                                : ifc_client::errc_name(e.code));
+    if (!e.detail.empty()) message += ": " + e.detail;
+    return failed(exit_status::of(e.code), std::move(message));
+}
+
+void print_reply(const reply& r, output_format format) {
+    switch (format) {
+        case output_format::table:
+            std::cout << r.table;
+            break;
+        case output_format::json:
+            if (!r.json.is_null()) std::cout << r.json.dump() << '\n';
+            break;
+        case output_format::raw:
+            for (std::size_t i = 0; i < r.answers.size(); ++i) {
+                if (i > 0) std::cout << '\n';
+                std::cout << r.answers[i];
+            }
+            break;
+    }
+    std::cout.flush();
+    if (r.status != exit_status::ok) std::cerr << "ifc-client: " << r.error << std::endl;
+}
+
+nlohmann::ordered_json json_of(std::span<const ifc_client::token> line) {
+    nlohmann::ordered_json values = nlohmann::ordered_json::object();
+    for (const auto& t : line)
+        values[t.key] = t.value;
+    return values;
+}
