@@ -101,7 +101,7 @@ TEST(Install, StagedWithDestdirForPrefixUsr) {
             EXPECT_TRUE(is_executable_file(usr + "bin/" + tool)) << tool;
         }
     }
-    for (const char* doc : {"protocol.md", "operations.md", "README.md"}) {
+    for (const char* doc : {"protocol.md", "operations.md", "client.md", "README.md"}) {
         EXPECT_TRUE(file_exists(usr + doc_relative + "/" + doc)) << doc;
     }
     // Nothing else: no test programs, libraries or headers come along.
