@@ -65,7 +65,8 @@ bool serve_get(int client) {
     // characters, ending at the first NUL of the field.
     char name[protocol::name_field_len + 1] = {};
     const char* field = ether_tcpc_data + protocol::name_field_offset;
-    for (int i = 0; i < protocol::name_field_len && field[i] != '\0'; ++i) name[i] = field[i];
+    for (int i = 0; i < protocol::name_field_len && field[i] != '\0'; ++i)
+        name[i] = field[i];
     const int n = ether_get_data(name, ether_tcpc_data);
     // An unknown name gives n = -1: the client gets LEN-000000001, the send returns 0, and
     // the connection closes.
@@ -152,9 +153,13 @@ int tcp9002_loop(std::uint16_t port) {
         }
         if (deb_tcp9002) std::printf("connected... ");
         std::fflush(stdout);
-        int non_blocking = 1;
-        ioctl(client, FIONBIO, &non_blocking);
-        serve_connection(client);
-        close(client);
+        tcp9002_serve(client);
     }
+}
+
+void tcp9002_serve(int client) {
+    int non_blocking = 1;
+    ioctl(client, FIONBIO, &non_blocking);
+    serve_connection(client);
+    close(client);
 }
