@@ -355,6 +355,8 @@ void soak_run::warm_up() {
     put_ahead(soak::long_valve_line(rng_, protocol::max_payload));
     for (int i = 0; i < 200; ++i)
         step();
+    counts_.clear();
+    connections_ = 0;
 }
 
 void soak_run::check_final_state() {
