@@ -10,6 +10,7 @@
 //
 // N requests (default 5000) with N stalls among them (default 2); each stall waits out the
 // server's 5-second limit. Exits 0 when every check holds, 1 otherwise.
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -91,7 +92,10 @@ class soak_run {
     ifc_client::connection& conn();
     void end_session();
     void step();
-    void count(const std::string& kind) { ++counts_[kind]; }
+    void count(const std::string& kind) {
+        ++counts_[kind];
+        recent_[recent_next_++ % recent_.size()] = kind;
+    }
 
     void check_settings_read();
     void simulated_read();
@@ -114,12 +118,20 @@ class soak_run {
     std::optional<ifc_client::connection> conn_;
     std::map<std::string, long> counts_;
     long connections_ = 0;
+    // The kinds of the last requests, for the report of a failure.
+    std::array<std::string, 8> recent_;
+    std::size_t recent_next_ = 0;
     long request_index_ = 0;
 };
 
 void soak_run::fail(const std::string& what) {
     std::printf("soak: FAILED at request %ld (seed %llu): %s\n", request_index_,
                 static_cast<unsigned long long>(options_.seed), what.c_str());
+    std::printf("soak: the last requests, oldest first:");
+    for (std::size_t i = 0; i < recent_.size(); ++i) {
+        std::printf(" [%s]", recent_[(recent_next_ + i) % recent_.size()].c_str());
+    }
+    std::printf("\n");
     std::fflush(stdout);
     std::exit(1);
 }
@@ -184,7 +196,8 @@ void soak_run::simulated_read() {
     if (which < 2) name += std::to_string(1 + pick(rng_, 6));
     count("get simulated");
     auto answer = conn().get(name);
-    if (!answer || answer.value().empty()) fail("GET " + name + " gave no answer");
+    if (!answer) fail("GET " + name + ": " + answer.failure().detail);
+    if (answer.value().empty()) fail("GET " + name + " gave an empty answer");
 }
 
 void soak_run::put(const soak::planned_put& p) {
@@ -264,6 +277,10 @@ void soak_run::closing_request() {
 // A client that goes away in the middle of an exchange, with an end of stream or a reset.
 void soak_run::vanish() {
     count("vanished client");
+    // The server serves one connection at a time: with a connection of this test still open,
+    // the vanishing clients would queue up behind it, and once the queue is full their
+    // connects would wait for retries long enough for the open connection to time out.
+    end_session();
     soak::raw_client c(server_.port());
     if (!c.connected()) fail("cannot connect a raw client");
     ++connections_;
