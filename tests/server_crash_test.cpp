@@ -1,18 +1,13 @@
 // The whole server under crashes and faults: killed at random moments while a client writes
 // valve lines, a full disk under its working directory, and settings files replaced by random
 // bytes while it serves.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <iostream>
 #include <random>
 #include <string>
@@ -23,6 +18,7 @@
 #include "tests/support/files.h"
 #include "tests/support/server_process.h"
 #include "tests/support/settings_model.h"
+#include "tests/support/small_disk.h"
 
 namespace {
 
@@ -195,38 +191,9 @@ TEST(ServerCrash, KilledWhileWritingValveLinesKeepsCompleteFilesOfOldOrNewValues
               << " kills in the middle of a request\n";
 }
 
-// A full disk under the server's working directory: a small tmpfs mounted in a mount
-// namespace of this test process alone, which the server's process inherits.
-class FullDisk : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("tmpfs", disk.path().c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0) {
-            GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno)
-                         << "); the full-disk case is not run";
-        }
-        mounted = true;
-    }
-    void TearDown() override {
-        if (mounted) ::umount2(disk.path().c_str(), MNT_DETACH);
-    }
-    // Fills the file system until no byte more fits.
-    void fill_up() const {
-        const int fd = ::open(disk.file("filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
-        const std::string block(4096, 'x');
-        while (::write(fd, block.data(), block.size()) > 0) {
-        }
-        while (::write(fd, block.data(), 1) > 0) {
-        }
-        ASSERT_EQ(errno, ENOSPC);
-        ::close(fd);
-    }
-
-    test_support::temp_dir disk;
-    bool mounted = false;
-};
+// A full disk under the server's working directory: a small tmpfs of this test process
+// alone, which the server's process inherits.
+using FullDisk = test_support::small_disk_test;
 
 TEST_F(FullDisk, WritesAreRefusedWhileItIsFullAndTheServerKeepsServing) {
     const std::string dir = disk.path();
@@ -240,16 +207,17 @@ TEST_F(FullDisk, WritesAreRefusedWhileItIsFullAndTheServerKeepsServing) {
     const auto put = [&](const write_request& r) {
         ASSERT_TRUE(conn.put(r.name, r.argument).ok());
     };
-    const write_request first_line = valve_line(2, 500);
-    const write_request first_targets = targets(2, 111, 222);
-    put(first_line);
-    put(first_targets);
-    model.apply(first_line.writes);
-    model.apply(first_targets.writes);
+    // A request whose writes must be stored.
+    const auto store = [&](const write_request& r) {
+        put(r);
+        model.apply(r.writes);
+    };
+    store(valve_line(2, 500));
+    store(targets(2, 111, 222));
     expect_served(conn, model);
     ASSERT_EQ(both_files(ifc, vfp), model.images());
 
-    fill_up();
+    ASSERT_TRUE(disk.fill_up());
     put(valve_line(2, 900));
     put(targets(2, 333, 444));
     put(valve_line(3, 900));
@@ -258,13 +226,9 @@ TEST_F(FullDisk, WritesAreRefusedWhileItIsFullAndTheServerKeepsServing) {
     EXPECT_FALSE(test_support::file_exists(vfp + ".tmp"));
     EXPECT_FALSE(test_support::file_exists(ifc + ".tmp"));
 
-    ASSERT_EQ(::unlink(disk.file("filler").c_str()), 0);
-    const write_request later_line = valve_line(3, 700);
-    const write_request later_targets = targets(3, 555, 666);
-    put(later_line);
-    put(later_targets);
-    model.apply(later_line.writes);
-    model.apply(later_targets.writes);
+    ASSERT_TRUE(disk.make_room());
+    store(valve_line(3, 700));
+    store(targets(3, 555, 666));
     expect_served(conn, model);
     EXPECT_EQ(both_files(ifc, vfp), model.images());
     EXPECT_TRUE(server.running());
