@@ -1,5 +1,5 @@
 # Thin wrappers over the CMake presets (see CMakePresets.json).
-.PHONY: all build run test test-fast asan test-asan clean
+.PHONY: all build server run test test-fast asan test-asan package clean
 
 all: build
 
@@ -7,8 +7,12 @@ build:
 	cmake --preset default
 	cmake --build --preset default
 
+server:
+	cmake --preset default
+	cmake --build --preset default --target ifc-server
+
 # Runs the server in the foreground on port 9002; its settings files live in ./state.
-run: build
+run: server
 	mkdir -p state
 	cd state && exec ../build/default/ifc-server
 
@@ -25,6 +29,10 @@ asan:
 
 test-asan: asan
 	ctest --preset asan
+
+# The Debian package, build/default/ifc-server_<version>_<arch>.deb (apt-get install ./<file>).
+package: build
+	cmake --build --preset default --target package
 
 clean:
 	rm -rf build

@@ -16,7 +16,9 @@ namespace ifc_client {
 
 namespace {
 
-std::string errno_text(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string errno_text(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
 
 std::string header_with(std::string_view token, std::string_view rest) {
     std::string header(token);
@@ -45,7 +47,8 @@ int connect_within(int fd, const sockaddr* addr, socklen_t len, std::chrono::mil
         if (errno != EINPROGRESS) return errno;
         pollfd pfd{fd, POLLOUT, 0};
         int ready;
-        do ready = ::poll(&pfd, 1, poll_millis(timeout));
+        do
+            ready = ::poll(&pfd, 1, poll_millis(timeout));
         while (ready < 0 && errno == EINTR);
         if (ready == 0) return ETIMEDOUT;
         if (ready < 0) return errno;
@@ -60,14 +63,22 @@ int connect_within(int fd, const sockaddr* addr, socklen_t len, std::chrono::mil
 
 std::string_view errc_name(errc code) {
     switch (code) {
-        case errc::refused: return "connection refused";
-        case errc::timeout: return "time-out";
-        case errc::unknown_command: return "unknown command";
-        case errc::rejected: return "rejected by the server";
-        case errc::closed: return "connection closed by the server";
-        case errc::protocol: return "protocol error";
-        case errc::bad_request: return "bad request";
-        case errc::io: return "i/o error";
+        case errc::refused:
+            return "connection refused";
+        case errc::timeout:
+            return "time-out";
+        case errc::unknown_command:
+            return "unknown command";
+        case errc::rejected:
+            return "rejected by the server";
+        case errc::closed:
+            return "connection closed by the server";
+        case errc::protocol:
+            return "protocol error";
+        case errc::bad_request:
+            return "bad request";
+        case errc::io:
+            return "i/o error";
     }
     return "error";
 }
@@ -137,8 +148,8 @@ result<std::string> connection::recv_bytes(std::size_t count) {
             return fail(errc::io, errno_text("recv"));
         }
         if (k == 0) {
-            return fail(errc::closed, "after " + std::to_string(got) + " of " +
-                                          std::to_string(count) + " bytes");
+            return fail(errc::closed,
+                        "after " + std::to_string(got) + " of " + std::to_string(count) + " bytes");
         }
         got += static_cast<std::size_t>(k);
     }
@@ -149,8 +160,8 @@ status connection::expect_token(std::string_view token) {
     auto got = recv_bytes(token.size());
     if (!got) return got.failure();
     if (got.value() != token) {
-        return fail(errc::protocol, "expected \"" + std::string(token) + "\", got \"" +
-                                        got.value() + "\"");
+        return fail(errc::protocol,
+                    "expected \"" + std::string(token) + "\", got \"" + got.value() + "\"");
     }
     return done{};
 }
@@ -204,8 +215,8 @@ status connection::put_payload(std::string_view payload) {
         if (!token) return token.failure();
         // "ERR!": the length was refused; the connection stays usable.
         if (token.value() == protocol::err_token) {
-            return error{errc::rejected, "payload of " + std::to_string(payload.size()) +
-                                             " bytes refused"};
+            return error{errc::rejected,
+                         "payload of " + std::to_string(payload.size()) + " bytes refused"};
         }
         if (token.value() != protocol::next_token) {
             return fail(errc::protocol, "expected \"NEXT\", got \"" + token.value() + "\"");
@@ -217,7 +228,9 @@ status connection::put_payload(std::string_view payload) {
     return expect_token(protocol::fin_token);
 }
 
-status connection::ping() { return send_bytes(header_with(protocol::ping_token, "")); }
+status connection::ping() {
+    return send_bytes(header_with(protocol::ping_token, ""));
+}
 
 status connection::disconnect() {
     status sent = send_bytes(header_with(protocol::disconnect_token, ""));
@@ -243,6 +256,21 @@ std::string connection::recv_available(std::chrono::milliseconds wait, std::size
     const ssize_t k = ::recv(fd_.get(), bytes.data(), max, MSG_DONTWAIT);
     bytes.resize(k > 0 ? static_cast<std::size_t>(k) : 0);
     return bytes;
+}
+
+void connection::close_sending() {
+    if (fd_) ::shutdown(fd_.get(), SHUT_WR);
+}
+
+void connection::close() {
+    fd_.reset();
+}
+
+void connection::abort() {
+    if (!fd_) return;
+    const linger reset_on_close{1, 0};
+    setsockopt(fd_.get(), SOL_SOCKET, SO_LINGER, &reset_on_close, sizeof reset_on_close);
+    fd_.reset();
 }
 
 }  // namespace ifc_client

@@ -21,7 +21,7 @@ struct endpoint {
 };
 
 class connection {
-public:
+  public:
     static result<connection> open(const endpoint& where);
 
     // The answer text of a read command.
@@ -43,8 +43,14 @@ public:
     bool server_closed(std::chrono::milliseconds wait);
     // Bytes that arrive within wait, at most max (empty when none).
     std::string recv_available(std::chrono::milliseconds wait, std::size_t max = 65536);
+    // Ends the sending direction only: the server reads end of stream, answers still arrive.
+    void close_sending();
+    // Closes without a word (an orderly end of stream for the server).
+    void close();
+    // Closes with a reset, as a client that crashed or was cut off.
+    void abort();
 
-private:
+  private:
     connection(unique_fd fd, std::chrono::milliseconds timeout)
         : fd_(std::move(fd)), timeout_(timeout) {}
     // Closes the connection after a failure: the stream is at an unknown place.

@@ -29,7 +29,7 @@ struct error {
 // A value or an error.
 template <class T>
 class result {
-public:
+  public:
     result(T value) : state_(std::move(value)) {}
     result(error failure) : state_(std::move(failure)) {}
 
@@ -41,7 +41,7 @@ public:
     const error& failure() const { return std::get<1>(state_); }
     errc code() const { return failure().code; }
 
-private:
+  private:
     std::variant<T, error> state_;
 };
 

@@ -8,7 +8,7 @@
 namespace ifc_client {
 
 class unique_fd {
-public:
+  public:
     unique_fd() = default;
     explicit unique_fd(int fd) : fd_(fd) {}
     unique_fd(const unique_fd&) = delete;
@@ -27,7 +27,7 @@ public:
         fd_ = fd;
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -1,5 +1,4 @@
-// File primitives of module sim_main (not named sim_main.cpp: *_main.cpp files are executables
-// in this build). Every system call goes through the sys_io table.
+// File primitives of module sim_main. Every system call goes through the sys_io table.
 #include "lib/sim_main.h"
 
 #include <fcntl.h>

@@ -6,8 +6,12 @@
 
 namespace {
 
-bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_space(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Reads an optional sign and digits at pos; saturates at the int32 limits. Returns the
 // number of characters used, 0 when there is no digit.
@@ -39,16 +43,20 @@ std::size_t scan_number(std::string_view text, std::size_t pos, std::int32_t& ou
 
 std::int32_t atoi32(std::string_view text) {
     std::size_t pos = 0;
-    while (pos < text.size() && is_space(text[pos])) ++pos;
+    while (pos < text.size() && is_space(text[pos]))
+        ++pos;
     std::int32_t value = 0;
     scan_number(text, pos, value);
     return value;
 }
 
-std::int32_t atoi32(const char* text) { return atoi32(std::string_view(text)); }
+std::int32_t atoi32(const char* text) {
+    return atoi32(std::string_view(text));
+}
 
 void text_scanner::skip_space() {
-    while (pos_ < text_.size() && is_space(text_[pos_])) ++pos_;
+    while (pos_ < text_.size() && is_space(text_[pos_]))
+        ++pos_;
 }
 
 bool text_scanner::literal(std::string_view word) {
@@ -73,7 +81,8 @@ bool text_scanner::read_word(std::string_view& out) {
     const std::size_t saved = pos_;
     skip_space();
     const std::size_t start = pos_;
-    while (pos_ < text_.size() && !is_space(text_[pos_])) ++pos_;
+    while (pos_ < text_.size() && !is_space(text_[pos_]))
+        ++pos_;
     if (pos_ == start) {
         pos_ = saved;
         return false;

@@ -15,7 +15,7 @@ std::int32_t atoi32(std::string_view text);
 // Reads a text the way an sscanf pattern does, one directive at a time. Each read returns
 // false when its directive does not match; the scanner then stays where it was.
 class text_scanner {
-public:
+  public:
     explicit text_scanner(std::string_view text) : text_(text) {}
 
     // A blank in a pattern: skips any white space, also none.
@@ -30,7 +30,7 @@ public:
 
     std::string_view rest() const { return text_.substr(pos_); }
 
-private:
+  private:
     std::string_view text_;
     std::size_t pos_ = 0;
 };

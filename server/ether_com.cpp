@@ -22,7 +22,9 @@ void report(const char* message) {
 
 // The deadline is tested before each chunk: a transfer fails at the first chunk boundary
 // where the clock reads start + timeout + 1 or later.
-bool past(std::int64_t deadline) { return monotonic_seconds() > deadline; }
+bool past(std::int64_t deadline) {
+    return monotonic_seconds() > deadline;
+}
 
 // Reports a set-up failure in the perror form (when there is a text) and gives the socket
 // back: the caller ends the program, but a caller that does not (a test, a tool) leaks nothing.

@@ -93,8 +93,7 @@ constexpr bool put_names_are_short() {
 static_assert(put_names_are_short());
 
 template <class Handler, std::size_t N>
-const Handler* find_command(const std::array<command_entry<Handler>, N>& table,
-                            const char* name) {
+const Handler* find_command(const std::array<command_entry<Handler>, N>& table, const char* name) {
     for (const auto& row : table) {
         if (row.name == nullptr) break;
         if (std::strncmp(name, row.name, protocol::name_field_len) == 0) return &row.handler;

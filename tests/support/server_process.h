@@ -66,6 +66,16 @@ class server_process {
     pid_t pid_ = -1;
 };
 
+// The outcome of a program run to its end.
+struct finished_run {
+    int exit_status = -1;  // the exit code; 128 + signal when a signal ended it
+    std::string stdout_text;
+    std::string stderr_text;
+};
+// Runs program without arguments in a fresh temporary working directory and waits, bounded,
+// for it to end (it is killed when the limit passes).
+finished_run run_to_exit(const char* program, std::chrono::milliseconds limit);
+
 // A TCP port that nothing listened on a moment ago.
 std::uint16_t free_port();
 // true when some socket listens on port (any address), as the kernel reports it.
