@@ -17,7 +17,8 @@
 //
 //   server_bench [--dir DIR] [--scale F]
 //
-// DIR: the server's working directory (default: a fresh directory under TMPDIR or /tmp);
+// DIR: the server's working directory, made if missing; the settings files stay there (default:
+// a fresh directory under TMPDIR or /tmp, removed afterwards);
 // F scales the number of requests (default 1).
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -556,6 +557,8 @@ int main(int argc, char** argv) {
         made_dir = true;
     }
     dir = std::filesystem::absolute(dir).string();
+    std::error_code exists;
+    std::filesystem::create_directories(dir, exists);
     if (::chdir(dir.c_str()) != 0) die("cannot enter " + dir);
     ::signal(SIGPIPE, SIG_IGN);
 
