@@ -62,8 +62,21 @@ namespace {
 using clock_type = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
+// The server started last and still running, and the directory made for it: a failure stops
+// the one and removes the other before the benchmark exits.
+pid_t running_server = -1;
+std::string made_dir;
+
 [[noreturn]] void die(const std::string& what) {
     std::fprintf(stderr, "server_bench: %s\n", what.c_str());
+    if (running_server > 0) {
+        ::kill(running_server, SIGKILL);
+        ::waitpid(running_server, nullptr, 0);
+    }
+    if (!made_dir.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(made_dir, ignored);
+    }
     std::exit(1);
 }
 
@@ -127,6 +140,7 @@ struct server_child {
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
         pid = -1;
+        running_server = -1;
     }
 };
 
@@ -147,6 +161,7 @@ void start_server(server_child& server, const std::string& dir, const std::strin
         ::execl(IFC_SERVER_PATH, "ifc-server", static_cast<char*>(nullptr));
         _exit(127);
     }
+    running_server = server.pid;
     const auto end = clock_type::now() + 5s;
     while (clock_type::now() < end) {
         auto probe = ifc_client::connection::open(server_endpoint());
@@ -549,12 +564,11 @@ int main(int argc, char** argv) {
             die("usage: server_bench [--dir DIR] [--scale F]");
         }
     }
-    bool made_dir = false;
     if (dir.empty()) {
         std::string pattern = (std::filesystem::temp_directory_path() / "server-bench-XXXXXX");
         if (::mkdtemp(pattern.data()) == nullptr) die("mkdtemp failed");
         dir = pattern;
-        made_dir = true;
+        made_dir = dir;
     }
     dir = std::filesystem::absolute(dir).string();
     std::error_code exists;
@@ -667,9 +681,9 @@ int main(int argc, char** argv) {
 
     ::unlink(floor_ifc);
     ::unlink(floor_vfp);
-    if (made_dir) {
+    if (!made_dir.empty()) {
         std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
+        std::filesystem::remove_all(made_dir, ignored);
     }
     return 0;
 }

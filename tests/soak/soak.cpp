@@ -19,6 +19,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -124,16 +125,15 @@ class soak_run {
     long request_index_ = 0;
 };
 
+// Thrown out of the run, so that the server and its directories go with the run's objects.
 void soak_run::fail(const std::string& what) {
-    std::printf("soak: FAILED at request %ld (seed %llu): %s\n", request_index_,
-                static_cast<unsigned long long>(options_.seed), what.c_str());
-    std::printf("soak: the last requests, oldest first:");
+    std::string report = "at request " + std::to_string(request_index_) + " (seed " +
+                         std::to_string(options_.seed) + "): " + what +
+                         "\nsoak: the last requests, oldest first:";
     for (std::size_t i = 0; i < recent_.size(); ++i) {
-        std::printf(" [%s]", recent_[(recent_next_ + i) % recent_.size()].c_str());
+        report += " [" + recent_[(recent_next_ + i) % recent_.size()] + "]";
     }
-    std::printf("\n");
-    std::fflush(stdout);
-    std::exit(1);
+    throw std::runtime_error(report);
 }
 
 ifc_client::connection& soak_run::conn() {
