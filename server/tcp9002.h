@@ -12,3 +12,7 @@ extern int tcp9002_break;
 // Opens the listening socket on port and serves clients for ever. Returns -1 only when the
 // listening socket cannot be set up (after printing "Can't initialize sever socket.").
 int tcp9002_loop(std::uint16_t port);
+
+// Serves the requests of one accepted connection until it ends, then closes it. The loop
+// calls it for every client; a harness can hand it one end of a socket pair.
+void tcp9002_serve(int client);

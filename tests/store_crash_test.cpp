@@ -2,9 +2,7 @@
 // full file system, and failures injected into every system call of a save.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +22,7 @@
 #include "ifc/ifc_net.h"
 #include "tests/support/files.h"
 #include "tests/support/io_faults.h"
+#include "tests/support/small_disk.h"
 #include "tests/support/store_tables.h"
 #include "tests/support/workdir.h"
 #include "valve/vfp_ifc.h"
@@ -278,49 +277,28 @@ INSTANTIATE_TEST_SUITE_P(BothTables, Crash,
                                            test_support::valve_table()),
                          [](const auto& info) { return std::string(info.param.label); });
 
-// A real full file system: a small tmpfs mounted for the test, in a mount namespace of this
-// test process alone, so that nothing of it can outlive the process or be seen outside it.
-class FullDisk : public ::testing::Test {
+// A real full file system (a small tmpfs of this test process alone) as the working
+// directory.
+class FullDisk : public test_support::small_disk_test {
   protected:
     void SetUp() override {
-        if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("tmpfs", mount_point.path().c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0) {
-            GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno)
-                         << "); the full-disk case is not run";
-        }
-        mounted = true;
+        small_disk_test::SetUp();
+        if (IsSkipped()) return;
         previous = std::filesystem::current_path();
-        ASSERT_EQ(::chdir(mount_point.path().c_str()), 0);
+        ASSERT_EQ(::chdir(disk.path().c_str()), 0);
     }
     void TearDown() override {
-        if (!mounted) return;
-        std::filesystem::current_path(previous);
-        ::umount2(mount_point.path().c_str(), MNT_DETACH);
-    }
-    // Fills the file system with a file named filler until no byte more fits.
-    static void fill_up() {
-        const int fd = ::open("filler", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
-        const std::string block(4096, 'x');
-        while (::write(fd, block.data(), block.size()) > 0) {
-        }
-        while (::write(fd, block.data(), 1) > 0) {
-        }
-        ASSERT_EQ(errno, ENOSPC);
-        ::close(fd);
+        if (disk.mounted()) std::filesystem::current_path(previous);
     }
 
-    test_support::temp_dir mount_point;
     std::filesystem::path previous;
-    bool mounted = false;
 };
 
 TEST_F(FullDisk, ASaveOnAFullDiskFailsAndKeepsTheOldFile) {
-    const std::string vfp = mount_point.file("valve_fp.set");
+    const std::string vfp = disk.file("valve_fp.set");
     ASSERT_EQ(VfpWrite("VAL_main_on", 111, 2), 0);
     const std::string stored = read_file(vfp).value();
-    fill_up();
+    ASSERT_TRUE(disk.fill_up());
 
     EXPECT_EQ(VfpWrite("VAL_main_on", 222, 2), -1);
     EXPECT_EQ(read_file(vfp), stored);
@@ -333,10 +311,10 @@ TEST_F(FullDisk, ASaveOnAFullDiskFailsAndKeepsTheOldFile) {
     EXPECT_EQ(Ifc_SetRead("Tot", &v, 1), 0);
     EXPECT_EQ(v, 90);
     EXPECT_EQ(Ifc_SetWrite("Tot", 91, 1), -1);
-    EXPECT_FALSE(file_exists(mount_point.file("ifc_set.set")));
-    EXPECT_FALSE(file_exists(mount_point.file("ifc_set.set.tmp")));
+    EXPECT_FALSE(file_exists(disk.file("ifc_set.set")));
+    EXPECT_FALSE(file_exists(disk.file("ifc_set.set.tmp")));
 
-    ASSERT_EQ(::unlink("filler"), 0);
+    ASSERT_TRUE(disk.make_room());
     EXPECT_EQ(VfpWrite("VAL_main_on", 222, 2), 0);
     EXPECT_EQ(VfpRead("VAL_main_on", &v, 2), 0);
     EXPECT_EQ(v, 222);
