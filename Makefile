@@ -1,13 +1,17 @@
 # Thin wrappers over the CMake presets (see CMakePresets.json).
-.PHONY: all build server run test test-fast asan test-asan package clean
+.PHONY: all deps build server run test test-fast asan test-asan package clean
 
 all: build
 
-build:
+# The Debian packages the build needs, installed where missing.
+deps:
+	@scripts/install-deps.sh
+
+build: deps
 	cmake --preset default
 	cmake --build --preset default
 
-server:
+server: deps
 	cmake --preset default
 	cmake --build --preset default --target ifc-server
 
@@ -23,7 +27,7 @@ test: build
 test-fast: build
 	ctest --preset fast
 
-asan:
+asan: deps
 	cmake --preset asan
 	cmake --build --preset asan
 
