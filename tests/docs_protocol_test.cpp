@@ -98,9 +98,9 @@ std::optional<T> number(std::string_view text, int base = 10) {
 
 // FILE name size N | FILE name @offset int32 V | FILE name @offset hex HH ...
 // The server changes a file after it has answered "FIN", so the check waits a little for it.
-void check_file(const server_process& server, std::string_view spec) {
+void check_file(const server_process& server, std::string_view expectation) {
     std::string_view rest;
-    const std::string name(first_word(spec, rest));
+    const std::string name(first_word(expectation, rest));
     const std::string_view where_word = first_word(rest, rest);
     const auto matches = [&](const std::string& bytes) -> std::optional<bool> {
         if (where_word == "size") {
@@ -164,10 +164,10 @@ bool common_line(const server_process& server, std::string_view word, std::strin
         return true;
     }
     if (word == "FILE") {
-        std::string_view spec = rest.substr(0, rest.find('#'));
-        while (!spec.empty() && spec.back() == ' ')
-            spec.remove_suffix(1);
-        check_file(server, spec);
+        std::string_view expectation = rest.substr(0, rest.find('#'));
+        while (!expectation.empty() && expectation.back() == ' ')
+            expectation.remove_suffix(1);
+        check_file(server, expectation);
         return true;
     }
     return false;
