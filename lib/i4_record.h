@@ -17,12 +17,12 @@ inline constexpr int i4_slot_count = 7;
 inline constexpr int i4_group_len = 12;
 
 struct i4_item {
-    std::int32_t type;            // 0 ends a table; 1..5 usable; anything else unusable
-    char name[i4_name_len];       // NUL-terminated, NUL-filled
+    std::int32_t type;                  // 0 ends a table; 1..5 usable; anything else unusable
+    char name[i4_name_len];             // NUL-terminated, NUL-filled
     std::int32_t value[i4_slot_count];  // slot n holds colour n for per-colour records
     std::int32_t min;
     std::int32_t max;
-    char group[i4_group_len];     // NUL-padded group tag
+    char group[i4_group_len];  // NUL-padded group tag
 };
 static_assert(sizeof(i4_item) == 80, "i4_item is the 80-byte file record");
 static_assert(offsetof(i4_item, name) == 4 && offsetof(i4_item, value) == 32 &&
@@ -35,8 +35,7 @@ int fp_main_read(const char* name, std::int32_t* out, int slot, std::span<const 
 // 0 when stored; -1 as for fp_main_read, with the table unchanged.
 int fp_main_write(const char* name, std::int32_t value, int slot, std::span<i4_item> table);
 // 0 when the record is usable and the slot holds value; -1 otherwise.
-int fp_main_compare(const char* name, std::int32_t value, int slot,
-                    std::span<const i4_item> table);
+int fp_main_compare(const char* name, std::int32_t value, int slot, std::span<const i4_item> table);
 // Sets min and max (unchecked) and clamps slots 1..6 into them, max last.
 void change_i4_min_max(std::span<i4_item> table, const char* name, std::int32_t min,
                        std::int32_t max);
