@@ -19,6 +19,7 @@
 
 #include "tests/support/files.h"
 #include "tests/support/ifc_settings.h"
+#include "tests/support/loopback.h"
 #include "tests/support/server_process.h"
 #include "tests/support/tool_process.h"
 
@@ -275,16 +276,8 @@ TEST_F(ClientTool, ErrorExitsAreDistinctAndOneLineEach) {
 
     // Something that accepts connections but never answers: a time-out.
     {
-        const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-        ASSERT_EQ(::listen(silent, 1), 0);
-        ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-        run = run_client(ntohs(addr.sin_port), {"--timeout", "0.3", "status"});
-        ::close(silent);
+        const auto silent = test_support::listen_on_loopback();
+        run = run_client(silent.port, {"--timeout", "0.3", "status"});
         EXPECT_EQ(run.status, protocol_error) << context(run);
         EXPECT_NE(run.err.find("time-out"), std::string::npos) << run.err;
     }
