@@ -98,7 +98,10 @@ std::string find_in_path(std::string_view program) {
     return "";
 }
 
-spawned_program::spawned_program(std::string path, std::string workdir) {
+spawned_program::spawned_program(std::string path, std::string workdir,
+                                 std::vector<std::string> args) {
+    args.insert(args.begin(), path);
+    auto argv = argv_pointers(args);
     const std::string out = capture_.file(stdout_name);
     const std::string err = capture_.file(stderr_name);
     std::fflush(stdout);
@@ -108,7 +111,7 @@ spawned_program::spawned_program(std::string path, std::string workdir) {
     if (pid_ == 0) {
         if (::chdir(workdir.c_str()) != 0) _exit(121);
         redirect_child_output(out, err);
-        ::execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
+        ::execv(path.c_str(), argv.data());
         _exit(122);
     }
 }

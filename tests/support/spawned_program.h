@@ -33,8 +33,8 @@ std::string find_in_path(std::string_view program);
 
 class spawned_program {
   public:
-    // Starts the executable at path, without arguments, in workdir.
-    spawned_program(std::string path, std::string workdir);
+    // Starts the executable at path with args (none by default) in workdir.
+    spawned_program(std::string path, std::string workdir, std::vector<std::string> args = {});
     ~spawned_program();
     spawned_program(const spawned_program&) = delete;
     spawned_program& operator=(const spawned_program&) = delete;
