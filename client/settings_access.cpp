@@ -15,6 +15,11 @@ error bad_colour(int colour) {
                  "colour " + std::to_string(colour) + " is not a colour number 1..6"};
 }
 
+status checked_ranges(setting what, std::span<const change> changes, range_rule rule) {
+    if (rule == range_rule::ignore) return done{};
+    return check_ranges(what, changes);
+}
+
 result<line_answer> checked_line(std::string_view get_name, std::string answer,
                                  std::span<const std::string_view> keys) {
     auto line = parse_token_line(answer);
@@ -71,7 +76,9 @@ result<line_answer> read_status(connection& conn) {
     return read_token_line(conn, cmd::get_status, cmd::status_keys);
 }
 
-result<write_report> write_status(connection& conn, std::span<const change> changes) {
+result<write_report> write_status(connection& conn, std::span<const change> changes,
+                                  range_rule rule) {
+    if (auto fits = checked_ranges(setting::status, changes, rule); !fits) return fits.failure();
     return read_modify_write(conn, cmd::get_status, cmd::set_status, cmd::status_keys,
                              cmd::status_keys, changes, "status key");
 }
@@ -81,8 +88,10 @@ result<line_answer> read_targets(connection& conn, int colour) {
     return read_token_line(conn, cmd::get_targets(colour), cmd::target_keys);
 }
 
-result<write_report> write_targets(connection& conn, int colour, std::span<const change> changes) {
+result<write_report> write_targets(connection& conn, int colour, std::span<const change> changes,
+                                   range_rule rule) {
     if (!cmd::is_colour(colour)) return bad_colour(colour);
+    if (auto fits = checked_ranges(setting::targets, changes, rule); !fits) return fits.failure();
     return read_modify_write(conn, cmd::get_targets(colour), cmd::set_targets(colour),
                              cmd::target_keys, cmd::target_keys, changes, "target key");
 }
@@ -102,8 +111,10 @@ result<line_answer> read_valves(connection& conn, int colour) {
     return read_token_line(conn, cmd::get_valves(colour), cmd::valve_answer_keys());
 }
 
-result<write_report> write_valves(connection& conn, int colour, std::span<const change> changes) {
+result<write_report> write_valves(connection& conn, int colour, std::span<const change> changes,
+                                  range_rule rule) {
     if (!cmd::is_colour(colour)) return bad_colour(colour);
+    if (auto fits = checked_ranges(setting::valves, changes, rule); !fits) return fits.failure();
     return read_modify_write(conn, cmd::get_valves(colour), cmd::set_valves(colour),
                              cmd::valve_answer_keys(), cmd::valve_keys, changes, "valve key");
 }
@@ -112,7 +123,11 @@ result<line_answer> read_selection(connection& conn) {
     return read_token_line(conn, cmd::get_selection, cmd::selection_keys);
 }
 
-result<write_report> write_selection(connection& conn, std::span<const change> changes) {
+result<write_report> write_selection(connection& conn, std::span<const change> changes,
+                                     range_rule rule) {
+    if (auto fits = checked_ranges(setting::selection, changes, rule); !fits) {
+        return fits.failure();
+    }
     if (auto known = check_keys(changes, cmd::selection_keys, "selection item"); !known) {
         return known.failure();
     }

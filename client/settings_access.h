@@ -13,6 +13,7 @@
 #include "client/connection.h"
 #include "client/histogram.h"
 #include "client/token_line.h"
+#include "client/value_ranges.h"
 
 namespace ifc_client {
 
@@ -41,13 +42,18 @@ result<write_report> read_modify_write(connection& conn, std::string_view get_na
                                        std::span<const std::string_view> writable,
                                        std::span<const change> changes, std::string_view what);
 
+// The typed writes refuse values outside their key's range (errc::bad_request, before anything
+// is sent) unless rule is range_rule::ignore.
+
 // Machine status: color, mode, totw_sw.
 result<line_answer> read_status(connection& conn);
-result<write_report> write_status(connection& conn, std::span<const change> changes);
+result<write_report> write_status(connection& conn, std::span<const change> changes,
+                                  range_rule rule = range_rule::enforce);
 
 // Arrival-timing targets of a colour: to, tw.
 result<line_answer> read_targets(connection& conn, int colour);
-result<write_report> write_targets(connection& conn, int colour, std::span<const change> changes);
+result<write_report> write_targets(connection& conn, int colour, std::span<const change> changes,
+                                   range_rule rule = range_rule::enforce);
 
 // Measured timing and averages of a colour.
 result<line_answer> read_timing(connection& conn, int colour);
@@ -55,12 +61,14 @@ result<line_answer> read_averages(connection& conn, int colour);
 
 // Valve angles of a colour: the constant item, then the 45 valve keys.
 result<line_answer> read_valves(connection& conn, int colour);
-result<write_report> write_valves(connection& conn, int colour, std::span<const change> changes);
+result<write_report> write_valves(connection& conn, int colour, std::span<const change> changes,
+                                  range_rule rule = range_rule::enforce);
 
 // Selection flags. The write command takes one item at a time: one write per change, then
 // one read-back. clear_selection sets every flag to 0 at once.
 result<line_answer> read_selection(connection& conn);
-result<write_report> write_selection(connection& conn, std::span<const change> changes);
+result<write_report> write_selection(connection& conn, std::span<const change> changes,
+                                     range_rule rule = range_rule::enforce);
 result<write_report> clear_selection(connection& conn);
 
 // Histograms and the colour and item each side shows.

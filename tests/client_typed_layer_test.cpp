@@ -10,8 +10,12 @@
 #include "client/histogram.h"
 #include "client/settings_access.h"
 #include "client/token_line.h"
+#include "client/value_ranges.h"
+#include "ifc/ifc_net.h"
 #include "tests/support/ifc_settings.h"
 #include "tests/support/server_process.h"
+#include "valve/vfp_ifc.h"
+#include "valve/vfp_on_off.h"
 
 namespace {
 
@@ -273,6 +277,80 @@ TEST(ClientSettingsAccess, UnknownKeysAreRefusedBeforeAnythingIsSent) {
     ASSERT_TRUE(server.wait_for_stdout("DISCONNECT"));
     EXPECT_EQ(server.stdout_text().find("GET"), std::string::npos);
     EXPECT_EQ(server.stdout_text().find("PUT"), std::string::npos);
+}
+
+// The client's ranges are the limits of the records behind the keys in the default images.
+TEST(ClientValueRanges, AreTheLimitsOfTheRecordsInTheDefaultImages) {
+    using ifc_client::setting;
+    const auto limits = [](std::span<const i4_item> table, std::string_view record) {
+        for (const i4_item& item : table) {
+            if (record == item.name) return ifc_client::value_range{item.min, item.max};
+        }
+        ADD_FAILURE() << "no record " << record;
+        return ifc_client::value_range{};
+    };
+    const auto expect_range = [](setting what, std::string_view key, ifc_client::value_range want) {
+        const auto range = ifc_client::range_of(what, key);
+        ASSERT_TRUE(range.has_value()) << key;
+        EXPECT_EQ(range->min, want.min) << key;
+        EXPECT_EQ(range->max, want.max) << key;
+    };
+    const auto& ifc = ifc_net::i4_init;
+    for (std::string_view key : cmd::status_keys)
+        expect_range(setting::status, key, limits(ifc, "STAT_1"));
+    expect_range(setting::targets, "to", limits(ifc, "Tot"));
+    expect_range(setting::targets, "tw", limits(ifc, "Twt"));
+    expect_range(setting::selection, "pin", limits(ifc, "V"));
+    expect_range(setting::selection, "sub1", limits(ifc, "S1"));
+    expect_range(setting::selection, "sub20", limits(ifc, "S4"));
+    int valve_keys = 0;
+    for (const cj_pair& pair : cj) {
+        if (pair.record[0] == '\0') break;
+        expect_range(setting::valves, pair.key, limits(vfp_ifc::i4_init, pair.record));
+        ++valve_keys;
+    }
+    EXPECT_EQ(valve_keys, static_cast<int>(cmd::valve_keys.size()));
+    EXPECT_FALSE(ifc_client::range_of(setting::valves, "ATC_TO_DELAY").has_value());
+    EXPECT_FALSE(ifc_client::range_of(setting::targets, "TO").has_value());
+}
+
+TEST(ClientValueRanges, WritesRefuseValuesOutsideUnlessTheRuleIsIgnored) {
+    using ifc_client::range_rule;
+    test_support::server_process server;
+    auto conn = server.connect();
+    struct refused {
+        std::string_view what;
+        ifc_client::result<ifc_client::write_report> outcome;
+        std::string_view message;
+    };
+    const refused cases[] = {
+        {"targets", ifc_client::write_targets(conn, 2, std::vector<change>{{"to", 99999}}),
+         "to=99999 is outside 50..150"},
+        {"negative target", ifc_client::write_targets(conn, 2, std::vector<change>{{"to", -1}}),
+         "to=-1 is outside 50..150"},
+        {"status", ifc_client::write_status(conn, std::vector<change>{{"mode", 9}}),
+         "mode=9 is outside 0..6"},
+        {"valves", ifc_client::write_valves(conn, 1, std::vector<change>{{"main_on", 360}}),
+         "main_on=360 is outside 0..359"},
+        {"selection", ifc_client::write_selection(conn, std::vector<change>{{"sub3", 2}}),
+         "sub3=2 is outside 0..1"},
+    };
+    for (const refused& c : cases) {
+        ASSERT_FALSE(c.outcome.ok()) << c.what;
+        EXPECT_EQ(c.outcome.code(), errc::bad_request) << c.what;
+        EXPECT_EQ(c.outcome.failure().detail, c.message) << c.what;
+    }
+    // The boundaries themselves are values like any other.
+    auto edge = ifc_client::write_targets(conn, 2, std::vector<change>{{"to", 50}, {"tw", 290}});
+    ASSERT_TRUE(edge.ok()) << edge.failure().detail;
+    EXPECT_EQ(edge->after.text, "to:50 tw:290 ");
+    // Forced, the server stores what it is sent.
+    auto forced =
+        ifc_client::write_targets(conn, 2, std::vector<change>{{"to", 99999}}, range_rule::ignore);
+    ASSERT_TRUE(forced.ok()) << forced.failure().detail;
+    EXPECT_EQ(forced->after.text, "to:99999 tw:290 ");
+    EXPECT_EQ(ifc_client::out_of_range(ifc_client::setting::targets, forced->after.line),
+              (ifc_client::token_line{{"to", 99999}}));
 }
 
 }  // namespace
