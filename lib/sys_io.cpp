@@ -20,6 +20,10 @@ constexpr calls real_calls{
     [](const char* path, struct stat* st) { return ::stat(path, st); },
     ::fchmod,
     ::fchown,
+    [](int fd, struct stat* st) { return ::fstat(fd, st); },
+    [](int fd, int flags) { return ::fcntl(fd, F_SETFL, flags); },
+    [](const char* path, struct stat* st) { return ::lstat(path, st); },
+    ::readlink,
 };
 
 const calls* in_use = &real_calls;

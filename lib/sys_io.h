@@ -1,6 +1,7 @@
 // The system calls under the settings-file primitives, reached through one replaceable table.
 // Production runs the real calls; a test installs a table that fails a chosen call, to show
-// that no failed save loses a stored setting.
+// that no failed save loses a stored setting, or one that keeps the files in memory, for
+// fuzzing at speed.
 #pragma once
 
 #include <sys/stat.h>
@@ -20,6 +21,11 @@ struct calls {
     int (*stat)(const char* path, struct stat* st);
     int (*fchmod)(int fd, mode_t mode);
     int (*fchown)(int fd, uid_t owner, gid_t group);
+    int (*fstat)(int fd, struct stat* st);
+    // fcntl(fd, F_SETFL, flags): the file status flags of an open file.
+    int (*set_status_flags)(int fd, int flags);
+    int (*lstat)(const char* path, struct stat* st);
+    ssize_t (*readlink)(const char* path, char* buf, size_t size);
 };
 
 // The real system calls.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ifc/ifc_net.h"
+#include "lib/i4_table_file.h"
 #include "lib/protocol.h"
 #include "valve/mletoff_net.h"
 #include "valve/vfp_ifc.h"
@@ -14,8 +15,10 @@ std::int16_t deb_ether_parse = 1;
 
 namespace {
 
-// Every command is registered under the name of its handler. A GET name is stored followed
-// by 20 spaces, so that its first 20 characters are the name field of a GET header exactly.
+// Every command is registered under the name of its handler: the wire name is the stringified
+// function name, so renaming a handler renames a protocol command that clients send. A GET
+// name is stored followed by 20 spaces, so that its first 20 characters are the name field of
+// a GET header exactly.
 // clang-format off
 #define GET_ROW(handler) command_entry<get_handler>{#handler "                    ", handler}
 #define PUT_ROW(handler) command_entry<put_handler>{#handler, handler}
@@ -106,6 +109,8 @@ const Handler* find_command(const std::array<command_entry<Handler>, N>& table, 
 int ether_get_data(const char* name, char* buf) {
     const get_handler* handler = find_command(get_commands, name);
     if (handler == nullptr) return protocol::unknown_command_len;
+    // One request: each table is loaded at most once while the handler runs.
+    const store_request request;
     return (*handler)(buf);
 }
 
@@ -123,5 +128,10 @@ void ether_put_data(char* data, int len) {
         if (deb_ether_parse) std::puts("not found");
         return;
     }
+    // One request: each table is loaded at most once, and saved once after the handler has
+    // returned if it changed, so that the file holds all of the command's changes or none.
+    // The handler's result is discarded: the client has had its "FIN" already and learns
+    // nothing of the outcome.
+    const store_request request;
     (*handler)(data + name_len + 1, len - name_len - 1);
 }

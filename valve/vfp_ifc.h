@@ -15,7 +15,11 @@ inline constexpr const char* settings_file = "valve_fp.set";
 extern const std::array<i4_item, table_records> i4_init;
 }  // namespace vfp_ifc
 
-// Table access. Every call reloads the table from its file; every write saves it.
+// Table access (see lib/i4_table_file.h). Outside a request every call loads the table from
+// its file and every write saves it; within a request of the server the table is loaded at
+// its first access and saved at the end of the request if the request changed it.
+// I_vfp resets only the table in memory to the defaults (the file is not touched, and the next
+// access loads the file again); i_vfp loads the table from the file.
 void I_vfp();
 void i_vfp();
 int VfpRead(const char* name, std::int32_t* out, int slot);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <iterator>
 #include <stdexcept>
 
 namespace test_support {
@@ -21,8 +22,10 @@ bool failing(io_call which, int open_flags = 0) {
 }  // namespace
 
 const char* io_call_name(io_call which) {
-    constexpr const char* names[] = {"open",   "read",   "write", "fsync",  "ftruncate", "close",
-                                     "rename", "unlink", "stat",  "fchmod", "fchown",    "any"};
+    constexpr const char* names[] = {
+        "open", "read",   "write",  "fsync", "ftruncate",        "close", "rename",   "unlink",
+        "stat", "fchmod", "fchown", "fstat", "set_status_flags", "lstat", "readlink", "any"};
+    static_assert(std::size(names) == io_call_kinds + 1);
     return names[static_cast<std::size_t>(which)];
 }
 
@@ -63,6 +66,18 @@ io_faults::io_faults() {
     };
     table_.fchown = [](int fd, uid_t owner, gid_t group) {
         return failing(io_call::fchown) ? -1 : sys_io::real().fchown(fd, owner, group);
+    };
+    table_.fstat = [](int fd, struct stat* st) {
+        return failing(io_call::fstat) ? -1 : sys_io::real().fstat(fd, st);
+    };
+    table_.set_status_flags = [](int fd, int flags) {
+        return failing(io_call::set_status_flags) ? -1 : sys_io::real().set_status_flags(fd, flags);
+    };
+    table_.lstat = [](const char* path, struct stat* st) {
+        return failing(io_call::lstat) ? -1 : sys_io::real().lstat(path, st);
+    };
+    table_.readlink = [](const char* path, char* buf, size_t size) -> ssize_t {
+        return failing(io_call::readlink) ? -1 : sys_io::real().readlink(path, buf, size);
     };
     active = this;
     previous_ = sys_io::install(&table_);

@@ -23,6 +23,10 @@ enum class io_call {
     stat,
     fchmod,
     fchown,
+    fstat,
+    set_status_flags,
+    lstat,
+    readlink,
     any,  // in a plan: the nth call of whatever kind
 };
 inline constexpr std::size_t io_call_kinds = static_cast<std::size_t>(io_call::any);
