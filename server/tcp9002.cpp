@@ -19,6 +19,7 @@
 #include "server/ether_com.h"
 #include "server/ether_parse.h"
 #include "server/socket_io.h"
+#include "server/workdir_lock.h"
 
 std::int16_t deb_tcp9002 = 1;
 int tcp9002_break = 0;
@@ -80,6 +81,8 @@ bool serve_get(int client) {
 bool serve_put(int client) {
     // The length text runs from byte 3 to the NUL stored after the header.
     const std::int32_t len = atoi32(ether_tcpc_data + protocol::put_token.size());
+    // Compared as unsigned, a negative length is a huge one: "-1" is refused with the lengths
+    // above the buffer, and no negative count ever reaches the receive.
     if (static_cast<std::uint32_t>(len) > static_cast<std::uint32_t>(protocol::max_payload)) {
         socket_send(client, protocol::err_token);
         report_and_flush("error: TOO BIG DATA");
@@ -142,9 +145,12 @@ int tcp9002_loop(std::uint16_t port) {
 
     int listener = -1;
     if (ether_init(&listener, port) != 1) {
+        // "sever" is the message operators and scripts know; it stays as it is.
         std::puts("Can't initialize sever socket.");
         return -1;
     }
+    // Only once the port is ours: a server that cannot listen fails as it always has.
+    if (!lock_working_directory()) return -1;
     for (;;) {
         if (deb_tcp9002) std::printf("waiting... ");
         std::fflush(stdout);
