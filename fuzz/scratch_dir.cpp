@@ -9,8 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "ifc/ifc_net.h"
-#include "valve/vfp_ifc.h"
+#include "fuzz/memory_io.h"
 
 namespace fuzz_support {
 
@@ -41,6 +40,7 @@ void enter_scratch_dir() {
     }
     scratch = pattern;
     std::atexit(remove_scratch);
+    memory_io::install();
     const int null_fd = ::open("/dev/null", O_WRONLY);
     if (null_fd >= 0) {
         ::dup2(null_fd, STDOUT_FILENO);
@@ -49,8 +49,7 @@ void enter_scratch_dir() {
 }
 
 void fresh_settings() {
-    ::unlink(ifc_net::settings_file);
-    ::unlink(vfp_ifc::settings_file);
+    memory_io::clear();
 }
 
 }  // namespace fuzz_support

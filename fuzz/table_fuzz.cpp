@@ -6,12 +6,12 @@
 //   2. the image as the settings file, read and written through the accessors. A read never
 //      rewrites a file of full size, and a shorter file is replaced by the defaults;
 //   3. the image as the settings file again, under every command of the table, each write
-//      command fed with its read twin's answer.
-#include <fcntl.h>
-#include <unistd.h>
-
+//      command fed with its read twin's answer;
+//   4. a write request of the table whose save fails at one call (picked by the image): the
+//      file holds what it held before the request, or all of the request's changes.
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -21,9 +21,11 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/memory_io.h"
 #include "fuzz/scratch_dir.h"
 #include "ifc/ifc_net.h"
 #include "lib/i4_record.h"
+#include "lib/i4_table_file.h"
 #include "lib/protocol.h"
 #include "valve/vfp_ifc.h"
 
@@ -51,21 +53,11 @@ std::string_view as_text(std::span<const std::byte> bytes) {
 }
 
 void write_image(const char* file, std::string_view image) {
-    const int fd = ::open(file, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0 || ::write(fd, image.data(), image.size()) != static_cast<ssize_t>(image.size())) {
-        std::abort();
-    }
-    ::close(fd);
+    memory_io::put_file(file, image);
 }
 
 std::string read_image(const char* file) {
-    std::string bytes(1 << 16, '\0');
-    const int fd = ::open(file, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return "<missing>";
-    const ssize_t n = ::read(fd, bytes.data(), bytes.size());
-    ::close(fd);
-    bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    return bytes;
+    return memory_io::file(file).value_or("<missing>");
 }
 
 // Names to look up: every record's name field as the image has it (cut to 27 characters when
@@ -85,6 +77,27 @@ std::vector<std::string> names_from(std::span<const i4_item> image,
     return names;
 }
 
+// At most max_names of names, spread over the list from a start the input picks: every name
+// is reached by some input, and no input costs a scan of the table per name of it.
+constexpr std::size_t max_names = 12;
+std::vector<std::string> some_of(std::vector<std::string> names, std::uint32_t seed) {
+    if (names.size() <= max_names) return names;
+    std::vector<std::string> picked;
+    const std::size_t step = names.size() / max_names;
+    for (std::size_t i = seed % names.size(); picked.size() < max_names; i += step)
+        picked.push_back(names[i % names.size()]);
+    std::sort(picked.begin(), picked.end());
+    picked.erase(std::unique(picked.begin(), picked.end()), picked.end());
+    return picked;
+}
+
+std::uint32_t value_seed(const std::uint8_t* data, std::size_t size) {
+    std::uint32_t seed = 2166136261u;  // FNV-1a over the last bytes of the input
+    for (std::size_t i = size > 16 ? size - 16 : 0; i < size; ++i)
+        seed = (seed ^ data[i]) * 16777619u;
+    return seed;
+}
+
 // Round 1: the record operations on a table in memory.
 void record_operations(std::span<const std::byte> image, std::size_t capacity,
                        const std::vector<std::string>& names, int slot, std::int32_t value) {
@@ -101,15 +114,19 @@ void record_operations(std::span<const std::byte> image, std::size_t capacity,
     }
 }
 
-// Round 2: the accessors. A read leaves a full-size file alone; any access replaces a shorter
-// one by the defaults.
+// Round 2: the accessors, within one request as the server calls them and one by one as the
+// tools do. A read leaves a full-size file alone; any access replaces a shorter one by the
+// defaults; a write leaves a file of exactly the table's size.
 void accessors(const table_under_test& t, std::string_view image,
                const std::vector<std::string>& names, int slot, std::int32_t value) {
     const std::string defaults = std::string(as_text(std::as_bytes(t.defaults)));
     write_image(t.file, image);
-    for (const std::string& name : names) {
-        std::int32_t out = 0;
-        t.read(name.c_str(), &out, slot);
+    {
+        const store_request request;
+        for (const std::string& name : names) {
+            std::int32_t out = 0;
+            t.read(name.c_str(), &out, slot);
+        }
     }
     const std::string now = read_image(t.file);
     if (image.size() >= defaults.size() ? now != image : now != defaults) std::abort();
@@ -117,9 +134,17 @@ void accessors(const table_under_test& t, std::string_view image,
     t.reset();
     t.load();
     for (std::size_t i = 0; i < names.size(); i += 7) {
+        std::int32_t out = 0;
+        t.read(names[i].c_str(), &out, slot);
         t.write(names[i].c_str(), value, slot);
         if (read_image(t.file).size() != defaults.size()) std::abort();
     }
+    {
+        const store_request request;
+        for (std::size_t i = 3; i < names.size(); i += 7)
+            t.write(names[i].c_str(), value ^ 7, slot);
+    }
+    if (read_image(t.file).size() != defaults.size()) std::abort();
 }
 
 using get_command = int (*)(char*);
@@ -130,7 +155,9 @@ struct command_pair {
     put_command put;  // fed with the answer of get; nullptr: none
 };
 
+// Every command runs as one request of the server, as the dispatcher runs it.
 void run_get(get_command get) {
+    const store_request request;
     const int len = get(transfer);
     if (len < 0 || len > protocol::max_payload) std::abort();
 }
@@ -138,17 +165,23 @@ void run_get(get_command get) {
 // The answer of get, sent back as the argument of put: copied into a block of its own length
 // and one byte more, as it would lie in the transfer buffer.
 void round_trip(const command_pair& c) {
-    const int len = c.get(transfer);
+    int len = 0;
+    {
+        const store_request request;
+        len = c.get(transfer);
+    }
     if (len < 0 || len > protocol::max_payload) std::abort();
     if (c.put == nullptr) return;
     std::vector<char> arg(transfer, transfer + len);
     arg.push_back('X');
+    const store_request request;
     c.put(arg.data(), len);
 }
 
 void put_text(put_command put, std::string_view text) {
     std::vector<char> arg(text.begin(), text.end());
     arg.push_back('X');
+    const store_request request;
     put(arg.data(), static_cast<int>(text.size()));
 }
 
@@ -187,6 +220,31 @@ void commands(const table_under_test& t, std::string_view image, int colour) {
     run_get(IFC_get_hst_select);
 }
 
+// Round 4: one request whose save fails at call nth of the I/O seam.
+void failing_request(const table_under_test& t, int colour, std::int32_t value, int nth) {
+    const std::string defaults = std::string(as_text(std::as_bytes(t.defaults)));
+    const std::string argument =
+        &t == &valve_table
+            ? "main_on:" + std::to_string(value) + " sub3_off:" + std::to_string(value ^ 1) + " "
+            : "to:" + std::to_string(value) + " tw:" + std::to_string(value ^ 1) + " ";
+    const auto c = static_cast<std::size_t>(colour - 1);
+    constexpr std::array<put_command, 6> set_targets{IFC_set_to_tw_1, IFC_set_to_tw_2,
+                                                     IFC_set_to_tw_3, IFC_set_to_tw_4,
+                                                     IFC_set_to_tw_5, IFC_set_to_tw_6};
+    const put_command put = &t == &valve_table ? on_off_puts[c] : set_targets[c];
+    const auto run = [&] {
+        write_image(t.file, defaults);
+        put_text(put, argument);
+    };
+    run();
+    const std::string changed = read_image(t.file);
+    memory_io::fail_call(nth, EIO);
+    run();
+    const std::string found = read_image(t.file);
+    if (found != defaults && found != changed) std::abort();
+    memory_io::fail_call(0, 0);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -204,7 +262,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::vector<i4_item> table(capacity);
     std::memcpy(table.data(), image.data(), std::min(image.size(), capacity * sizeof(i4_item)));
-    const std::vector<std::string> names = names_from(table, t.defaults);
+    const std::vector<std::string> names =
+        some_of(names_from(table, t.defaults), value_seed(data, size));
     // A slot outside 0..6 now and then, and a value from the image.
     const int slot = static_cast<int>(data[0] >> 4) - 4;
     std::int32_t value = 0;
@@ -213,5 +272,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     record_operations(image, capacity, names, slot, value);
     accessors(t, as_text(image), names, slot, value);
     commands(t, as_text(image), colour);
+    failing_request(t, colour, value, 1 + data[0] % 16);
     return 0;
 }
