@@ -8,6 +8,7 @@
 
 #include "ifc/ifc_net.h"
 #include "ifc/ifc_token_line.h"
+#include "lib/diag.h"
 #include "lib/text_scan.h"
 
 namespace {
@@ -69,13 +70,13 @@ void get_histo(int side, int /*colour*/, int /*item*/, histo_rec* out) {
 }
 
 void clear_histo(int colour, int item) {
-    std::printf("clear_histo: color=%d, item_no=%d\n", colour, item);
+    diag::out_printf("clear_histo: color=%d, item_no=%d\n", colour, item);
 }
 
 void set_histo(int left_colour, int left_item, int left_t, int right_colour, int right_item,
                int right_t, int samp) {
-    std::printf("set_histo(L c=%d, i=%d, t=%d, R c=%d, i=%d, t=%d, samp=%d)\n", left_colour,
-                left_item, left_t, right_colour, right_item, right_t, samp);
+    diag::out_printf("set_histo(L c=%d, i=%d, t=%d, R c=%d, i=%d, t=%d, samp=%d)\n", left_colour,
+                     left_item, left_t, right_colour, right_item, right_t, samp);
 }
 
 // "colour key colour key" for the left and the right side, no blank at the end.

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "lib/diag.h"
 #include "lib/protocol.h"
 #include "server/socket_io.h"
 
@@ -17,7 +18,7 @@ std::int16_t deb_ether_com = 1;
 namespace {
 
 void report(const char* message) {
-    if (deb_ether_com) std::puts(message);
+    if (deb_ether_com) diag::out_line(message);
 }
 
 // The deadline is tested before each chunk: a transfer fails at the first chunk boundary
@@ -29,7 +30,7 @@ bool past(std::int64_t deadline) {
 // Reports a set-up failure in the perror form (when there is a text) and gives the socket
 // back: the caller ends the program, but a caller that does not (a test, a tool) leaks nothing.
 int fail_init(int* sock, const char* perror_text) {
-    if (perror_text != nullptr) std::perror(perror_text);
+    if (perror_text != nullptr) diag::err_perror(perror_text);
     close(*sock);
     *sock = -1;
     return -1;
@@ -41,7 +42,7 @@ int ether_init(int* sock, std::uint16_t port) {
     const int fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     *sock = fd;
     if (fd < 0) {
-        std::fputs("server: socket()\n", stderr);
+        diag::err("server: socket()\n");
         return -1;
     }
     const int on = 1;
@@ -59,10 +60,13 @@ int ether_init(int* sock, std::uint16_t port) {
     return 1;
 }
 
-int ether_recv_unit_data(int sock, char* buf, int len, int timeout) {
+namespace {
+
+// ether_recv_unit_data, with every wait also ending when the clock reaches not_after_ms.
+int recv_unit(int sock, char* buf, int len, int timeout, std::int64_t not_after_ms) {
     int got = 0;
     while (got < len) {
-        if (!socket_wait_readable(sock, timeout)) {
+        if (!socket_wait_readable(sock, timeout, not_after_ms)) {
             report("\nether_recv_unit_data(): select() timeout");
             return -1;
         }
@@ -78,8 +82,23 @@ int ether_recv_unit_data(int sock, char* buf, int len, int timeout) {
     return got;
 }
 
+// The moment a transfer started at start_ms ends for good. The deadline is tested before each
+// chunk, but the waits within a chunk restart with every byte that arrives: without this
+// bound a client dripping one byte every few seconds could stretch one chunk for an hour while
+// every other client waits. So no wait of a transfer runs past its deadline plus one wait.
+std::int64_t transfer_end(std::int64_t start_ms, int timeout) {
+    return start_ms + (static_cast<std::int64_t>(timeout) + protocol::wait_seconds) * 1000;
+}
+
+}  // namespace
+
+int ether_recv_unit_data(int sock, char* buf, int len, int timeout) {
+    return recv_unit(sock, buf, len, timeout, no_limit);
+}
+
 int ether_recv_all_data(int sock, char* buf, int len, int timeout) {
     const std::int64_t deadline = monotonic_seconds() + timeout;
+    const std::int64_t end = transfer_end(monotonic_millis(), timeout);
     int got = 0;
     while (got < len) {
         if (past(deadline)) {
@@ -92,7 +111,7 @@ int ether_recv_all_data(int sock, char* buf, int len, int timeout) {
             return -1;
         }
         const int chunk = std::min(len - got, protocol::chunk_size);
-        if (ether_recv_unit_data(sock, buf + got, chunk, protocol::wait_seconds) != chunk) {
+        if (recv_unit(sock, buf + got, chunk, protocol::wait_seconds, end) != chunk) {
             return -1;
         }
         got += chunk;
@@ -103,6 +122,7 @@ int ether_recv_all_data(int sock, char* buf, int len, int timeout) {
 
 int ether_send_all_data(int sock, const char* buf, int len, int timeout) {
     const std::int64_t deadline = monotonic_seconds() + timeout;
+    const std::int64_t end = transfer_end(monotonic_millis(), timeout);
     char header[32];
     std::snprintf(header, sizeof header, "LEN%010d", len);
     if (socket_send(sock, header, protocol::len_header_len) != protocol::len_header_len) {
@@ -116,19 +136,19 @@ int ether_send_all_data(int sock, const char* buf, int len, int timeout) {
             return -1;
         }
         char ack[4];
-        const int r = ether_recv_unit_data(sock, ack, sizeof ack, protocol::wait_seconds);
+        const int r = recv_unit(sock, ack, sizeof ack, protocol::wait_seconds, end);
         if (r < 0) {
             report("ether_send_all_data(): ether_recv_unit_data() error");
-            std::fflush(stdout);
+            diag::flush_out();
             return -1;
         }
         if (r != static_cast<int>(sizeof ack)) {
-            std::fflush(stdout);
+            diag::flush_out();
             return -1;
         }
         if (std::memcmp(ack, protocol::next_token.data(), sizeof ack) != 0) {
             report("ether_send_all_data(): can't found \"NEXT\"");
-            std::fflush(stdout);
+            diag::flush_out();
             return -1;
         }
         // One send per chunk: a call that takes fewer bytes than offered fails the transfer.

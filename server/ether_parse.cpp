@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ifc/ifc_net.h"
+#include "lib/diag.h"
 #include "lib/i4_table_file.h"
 #include "lib/protocol.h"
 #include "valve/mletoff_net.h"
@@ -117,7 +118,7 @@ int ether_get_data(const char* name, char* buf) {
 void ether_put_data(char* data, int len) {
     auto* end = static_cast<char*>(std::memchr(data, '\0', static_cast<std::size_t>(len)));
     if (end == nullptr) {
-        if (deb_ether_parse) std::puts("COMMAND END not found");
+        if (deb_ether_parse) diag::out_line("COMMAND END not found");
         return;
     }
     // The name ends at the first NUL; everything after it, further NULs included, is the
@@ -125,7 +126,7 @@ void ether_put_data(char* data, int len) {
     const int name_len = static_cast<int>(end - data);
     const put_handler* handler = find_command(put_commands, data);
     if (handler == nullptr) {
-        if (deb_ether_parse) std::puts("not found");
+        if (deb_ether_parse) diag::out_line("not found");
         return;
     }
     // One request: each table is loaded at most once, and saved once after the handler has

@@ -6,6 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -14,6 +17,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "lib/diag.h"
 #include "lib/protocol.h"
 #include "lib/text_scan.h"
 #include "server/ether_com.h"
@@ -54,12 +58,12 @@ header_kind classify(const char* header) {
 }
 
 void report(const char* message) {
-    if (deb_tcp9002) std::puts(message);
+    if (deb_tcp9002) diag::out_line(message);
 }
 
 void report_and_flush(const char* message) {
     report(message);
-    std::fflush(stdout);
+    diag::flush_out();
 }
 
 // Runs the named read command and sends its answer. false when the connection must close.
@@ -105,8 +109,9 @@ void serve_connection(int client) {
         }
         // The echo shows the bytes of this header only: a short header is ended where it
         // stopped, so that nothing left in the buffer by an earlier request is printed.
+        // Its control bytes are escaped: a header is one line of the log, whatever it holds.
         ether_tcpc_data[n] = '\0';
-        report(ether_tcpc_data);
+        if (deb_tcp9002) diag::out_line_escaped(ether_tcpc_data);
         if (n != protocol::header_len) {
             report_and_flush("error: command len");
             return;
@@ -131,14 +136,80 @@ void serve_connection(int client) {
 
 int accept_client(int listener) {
     for (;;) {
+        // Diagnostics waiting for a slow reader are written while no client comes.
+        socket_wait_connection(listener);
         const int fd = accept(listener, nullptr, nullptr);
         if (fd >= 0 || errno != EINTR) return fd;
+    }
+}
+
+// Failures of accept that last while the process or the system has no descriptors or
+// memory to spare: the waiting connection stays queued, and accepting again at once would
+// only fail again.
+bool out_of_resources(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+// After a failed accept: waits before the next one, growing from 10 ms to 1 s while the
+// failures last, and prints the perror line at most once a second with the count of those
+// not printed. A failure of the connection itself (aborted by the client) is retried at once.
+class accept_failures {
+  public:
+    void failed(int error) {
+        if (!out_of_resources(error)) {
+            if (deb_tcp9002) {
+                errno = error;
+                diag::err_perror("server: accept");
+            }
+            // A listening socket that keeps failing for another reason must not spin.
+            if (error != ECONNABORTED && error != EPROTO && error != EPERM) pause_millis(1000);
+            return;
+        }
+        const std::int64_t now = monotonic_millis();
+        if (now - last_report_ms_ >= 1000) {
+            if (deb_tcp9002) {
+                if (unreported_ == 0) {
+                    diag::err_printf("server: accept: %s\n", std::strerror(error));
+                } else {
+                    diag::err_printf("server: accept: %s (repeated %lu times)\n",
+                                     std::strerror(error), unreported_ + 1);
+                }
+            }
+            last_report_ms_ = now;
+            unreported_ = 0;
+        } else {
+            ++unreported_;
+        }
+        delay_ms_ = std::clamp(delay_ms_ * 2, 10, 1000);
+        pause_millis(delay_ms_);
+    }
+    void succeeded() { delay_ms_ = 0; }
+
+  private:
+    int delay_ms_ = 0;
+    std::int64_t last_report_ms_ = -1000000;
+    unsigned long unreported_ = 0;
+};
+
+// A server started with standard input, output or error closed would hand their numbers to
+// its sockets: the listening socket would become descriptor 0 and each client descriptor 1,
+// and the diagnostics would go into the clients' connections. They are opened on /dev/null
+// before any socket exists.
+void open_missing_standard_descriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int null_fd = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (null_fd >= 0 && null_fd != fd) {
+            dup2(null_fd, fd);
+            close(null_fd);
+        }
     }
 }
 
 }  // namespace
 
 int tcp9002_loop(std::uint16_t port) {
+    open_missing_standard_descriptors();
     // A vanished reader of standard output must not end the server either; socket sends
     // never raise the signal in the first place.
     std::signal(SIGPIPE, SIG_IGN);
@@ -146,21 +217,24 @@ int tcp9002_loop(std::uint16_t port) {
     int listener = -1;
     if (ether_init(&listener, port) != 1) {
         // "sever" is the message operators and scripts know; it stays as it is.
-        std::puts("Can't initialize sever socket.");
+        diag::out_line("Can't initialize sever socket.");
+        diag::flush_out();
         return -1;
     }
     // Only once the port is ours: a server that cannot listen fails as it always has.
     if (!lock_working_directory()) return -1;
+    accept_failures failures;
     for (;;) {
-        if (deb_tcp9002) std::printf("waiting... ");
-        std::fflush(stdout);
+        if (deb_tcp9002) diag::out("waiting... ");
+        diag::flush_out();
         const int client = accept_client(listener);
         if (client < 0) {
-            if (deb_tcp9002) std::perror("server: accept");
+            failures.failed(errno);
             continue;
         }
-        if (deb_tcp9002) std::printf("connected... ");
-        std::fflush(stdout);
+        failures.succeeded();
+        if (deb_tcp9002) diag::out("connected... ");
+        diag::flush_out();
         tcp9002_serve(client);
     }
 }

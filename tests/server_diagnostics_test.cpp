@@ -124,6 +124,15 @@ const session_case session_cases[] = {
      "PUT21                  \n1\nPUT18                  \nclear_histo: color=1, item_no=10\n"
      "PUT30                  \nset_histo(L c=1, i=10, t=5, R c=2, i=9, t=5, samp=100)\n"
      "DISCONNECT             \n"},
+    // Bytes from a client never make lines of their own: control bytes are escaped.
+    {"control_bytes_in_the_echo_and_the_let_off_text",
+     [](ifc_client::connection& c) {
+         ASSERT_TRUE(c.send_bytes("PING\nserver: bind: fake").ok());
+         ASSERT_TRUE(c.put("MLETOFF_set_btnstat", "a\nb\x1b[31mc\x7f\t\xe4").ok());
+         c.disconnect();
+     },
+     "PING\\x0aserver: bind: fake\nPUT32                  \n"
+     "a\\x0ab\\x1b[31mc\\x7f\\x09\xe4\nDISCONNECT             \n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Sessions, SessionOutput, testing::ValuesIn(session_cases),

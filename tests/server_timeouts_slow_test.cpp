@@ -1,5 +1,6 @@
 // The protocol's time limits: 5 seconds per wait for client bytes, restarted by every byte
-// that arrives, and 10 seconds per answer or payload transfer, tested before each chunk.
+// that arrives, and 10 seconds per answer or payload transfer, tested before each chunk; no
+// wait of a transfer runs past its deadline plus one wait.
 // These tests wait the limits out.
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -142,6 +143,28 @@ TEST(TransferDeadline, SlowAcknowledgementsStopAnAnswerPastTenSeconds) {
         [&] { EXPECT_EQ(ether_send_all_data(server_end.get(), answer.data(), 5 * 1024, 10), -1); });
     client.join();
     EXPECT_EQ(out, "ether_send_all_data(): time_out\n");
+}
+
+// A client that drips a chunk one byte every 4 seconds keeps every 5-second wait alive, but
+// the transfer ends at its 10-second deadline plus one wait all the same; the next client is
+// served right after.
+TEST(TransferDeadline, APayloadDrippedByteByByteEndsWithinFifteenSeconds) {
+    server_process server;
+    auto conn = server.connect();
+    ASSERT_TRUE(conn.send_bytes(header("PUT1024")).ok());
+    ASSERT_EQ(conn.recv_bytes(4).value(), "NEXT");
+    const auto start = clock_type::now();
+    for (int i = 0; i < 10 && conn.send_bytes("x").ok(); ++i) {
+        if (conn.server_closed(4s)) break;
+    }
+    const double lasted = seconds_since(start);
+    EXPECT_GE(lasted, 13.0);
+    EXPECT_LE(lasted, 16.0);
+    EXPECT_EQ(output_after_session(server),
+              "waiting... connected... PUT1024                \n"
+              "\nether_recv_unit_data(): select() timeout\nwaiting... ");
+    auto next = server.connect();
+    EXPECT_TRUE(next.get("IFC_get_stat").ok());
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 namespace test_support {
 
 // Runs body with the stream's descriptor redirected to a temporary file; returns the bytes
-// written (the stream is flushed before and after).
+// written (the stream and the server's diagnostics are flushed before and after).
 std::string capture_stream(std::FILE* stream, const std::function<void()>& body);
 inline std::string capture_stdout(const std::function<void()>& body) {
     return capture_stream(stdout, body);
