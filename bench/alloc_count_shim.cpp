@@ -1,10 +1,12 @@
-// Counts the heap allocations of a process it is preloaded into (LD_PRELOAD), for the server
-// benchmark: every malloc, calloc, realloc and aligned allocation (operator new comes through
-// malloc) adds one to a counter in the file named by IFC_ALLOC_COUNT_FILE, which the
-// benchmark maps too. The allocations themselves are made by the C library as usual.
+// Counts the heap allocations and the flushes to disk of a process it is preloaded into
+// (LD_PRELOAD), for the server benchmark: every malloc, calloc, realloc and aligned allocation
+// (operator new comes through malloc) adds one to the first counter in the file named by
+// IFC_ALLOC_COUNT_FILE, which the benchmark maps too, and every fsync and fdatasync one to the
+// second. The calls themselves are made as usual.
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -21,6 +23,7 @@ void __libc_free(void* block);
 
 namespace {
 
+// [0]: heap allocations, [1]: flushes.
 std::atomic<std::uint64_t>* counter = nullptr;
 
 // Allocations before the counter is mapped (the loader's own) are not counted.
@@ -29,13 +32,14 @@ __attribute__((constructor)) void map_counter() {
     if (path == nullptr) return;
     const int fd = open(path, O_RDWR | O_CLOEXEC);
     if (fd < 0) return;
-    void* page = mmap(nullptr, sizeof(std::uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    void* page =
+        mmap(nullptr, 2 * sizeof(std::uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     close(fd);
     if (page != MAP_FAILED) counter = static_cast<std::atomic<std::uint64_t>*>(page);
 }
 
-void count() {
-    if (counter != nullptr) counter->fetch_add(1, std::memory_order_relaxed);
+void count(int which = 0) {
+    if (counter != nullptr) counter[which].fetch_add(1, std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -77,6 +81,16 @@ int posix_memalign(void** out, size_t alignment, size_t size) noexcept {
     if (block == nullptr) return 12;  // ENOMEM
     *out = block;
     return 0;
+}
+
+int fsync(int fd) {
+    count(1);
+    return static_cast<int>(syscall(SYS_fsync, fd));
+}
+
+int fdatasync(int fd) {
+    count(1);
+    return static_cast<int>(syscall(SYS_fdatasync, fd));
 }
 
 }  // extern "C"
