@@ -40,6 +40,7 @@ struct stream {
     std::size_t size = 0;      // bytes held
     std::size_t released = 0;  // the first bytes held that may be written now
     unsigned long dropped = 0;
+    bool terminal = false;  // as found at the last write: shown line by line
 
     std::size_t room() const { return capacity - size; }
 };
@@ -101,7 +102,9 @@ void discard(stream& s) {
 
 // Writes released bytes until the descriptor takes no more.
 void drain(stream& s) {
-    const fd_kind kind = s.released > 0 ? kind_of(s.fd) : fd_kind::regular;
+    if (s.released == 0) return;
+    const fd_kind kind = kind_of(s.fd);
+    s.terminal = kind == fd_kind::terminal;
     while (s.released > 0) {
         const std::size_t contiguous = std::min(s.released, capacity - s.start);
         const ssize_t n = write_some(s.fd, kind, s.ring + s.start, contiguous);
@@ -236,7 +239,7 @@ void release(stream& s) {
         return;
     }
     // A terminal shows standard output line by line.
-    if (s.fd == STDOUT_FILENO && ::isatty(s.fd)) {
+    if (s.terminal) {
         for (std::size_t i = s.size; i > s.released; --i) {
             if (s.ring[(s.start + i - 1) % capacity] == '\n') {
                 s.released = i;
