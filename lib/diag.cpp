@@ -271,11 +271,12 @@ void emit(stream& s, const unit& u) {
     drain(s);
 }
 
-// printf into a piece of text; longer lines are cut (no diagnostic of the server comes near).
-std::string_view format(char (&buf)[1024], const char* format, va_list args) {
+// printf onto s; longer texts are cut (no diagnostic of the server comes near).
+void print(stream& s, const char* format, va_list args) {
+    char buf[1024];
     const int n = std::vsnprintf(buf, sizeof buf, format, args);
-    if (n < 0) return {};
-    return std::string_view(buf, std::min(static_cast<std::size_t>(n), sizeof buf - 1));
+    if (n < 0) return;
+    emit(s, unit{std::string_view(buf, std::min(static_cast<std::size_t>(n), sizeof buf - 1))});
 }
 
 }  // namespace
@@ -292,13 +293,11 @@ void out_line_escaped(std::string_view text) {
     emit(out_stream, unit{text, true, true});
 }
 
-void out_printf(const char* format_text, ...) {
-    char buf[1024];
+void out_printf(const char* format, ...) {
     va_list args;
-    va_start(args, format_text);
-    const std::string_view text = format(buf, format_text, args);
+    va_start(args, format);
+    print(out_stream, format, args);
     va_end(args);
-    out(text);
 }
 
 void flush_out() {
@@ -310,13 +309,11 @@ void err(std::string_view text) {
     emit(err_stream, unit{text});
 }
 
-void err_printf(const char* format_text, ...) {
-    char buf[1024];
+void err_printf(const char* format, ...) {
     va_list args;
-    va_start(args, format_text);
-    const std::string_view text = format(buf, format_text, args);
+    va_start(args, format);
+    print(err_stream, format, args);
     va_end(args);
-    err(text);
 }
 
 void err_perror(const char* what) {

@@ -83,30 +83,19 @@ class server_with_descriptors {
     pid_t pid_ = -1;
 };
 
-// Everything readable from fd within limit, stopping early once until() holds.
-std::string read_until(int fd, std::chrono::milliseconds limit,
-                       const std::function<bool(const std::string&)>& until) {
+// Everything readable from fd within limit: until until() holds, or (without until) until
+// nothing more comes for a while.
+std::string read_from(int fd, std::chrono::milliseconds limit,
+                      const std::function<bool(const std::string&)>& until = {}) {
     std::string text;
     const auto end = std::chrono::steady_clock::now() + limit;
     char buf[65536];
-    while (!until(text) && std::chrono::steady_clock::now() < end) {
+    while (!(until && until(text)) && std::chrono::steady_clock::now() < end) {
         pollfd pfd{fd, POLLIN, 0};
-        if (::poll(&pfd, 1, 50) <= 0) continue;
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n <= 0) break;
-        text.append(buf, static_cast<std::size_t>(n));
-    }
-    return text;
-}
-
-// Everything readable from fd until nothing more comes for a while (bounded by limit).
-std::string read_until_quiet(int fd, std::chrono::milliseconds limit) {
-    std::string text;
-    const auto end = std::chrono::steady_clock::now() + limit;
-    char buf[65536];
-    while (std::chrono::steady_clock::now() < end) {
-        pollfd pfd{fd, POLLIN, 0};
-        if (::poll(&pfd, 1, 300) <= 0) break;
+        if (::poll(&pfd, 1, 300) <= 0) {
+            if (until) continue;
+            break;
+        }
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n <= 0) break;
         text.append(buf, static_cast<std::size_t>(n));
@@ -139,7 +128,7 @@ TEST(StalledLogReader, EveryClientIsServedAndTheDroppedLinesAreCounted) {
     }
     // The reader wakes up: what waited comes out, and the count of what did not.
     const std::regex dropped_line("(^|\n)[1-9][0-9]* diagnostic lines dropped\n");
-    const std::string text = read_until_quiet(out[0], 10s);
+    const std::string text = read_from(out[0], 10s);
     EXPECT_TRUE(std::regex_search(text, dropped_line)) << text.size() << " bytes read";
     // The output flows again, line for line.
     {
@@ -147,7 +136,7 @@ TEST(StalledLogReader, EveryClientIsServedAndTheDroppedLinesAreCounted) {
         ASSERT_TRUE(conn.get("IFC_get_stat").ok());
         conn.disconnect();
     }
-    const std::string after = read_until(out[0], 10s, [](const std::string& t) {
+    const std::string after = read_from(out[0], 10s, [](const std::string& t) {
         return t.find("DISCONNECT             \nwaiting... ") != std::string::npos;
     });
     EXPECT_EQ(after, "connected... GETIFC_get_stat        \nDISCONNECT             \nwaiting... ");
