@@ -6,7 +6,8 @@ namespace settings_tool {
 
 namespace {
 
-using row = text_row;
+using row = ifc_tool::text_row;
+using ifc_tool::render_table;
 
 std::string heading(std::string_view path, std::size_t size,
                     const std::optional<table_kind>& table) {
