@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "client/commands.h"
+#include "client/escape.h"
 #include "client/histogram.h"
 #include "client/settings_access.h"
+#include "client/suggest.h"
 #include "client/token_line.h"
 #include "client/value_ranges.h"
 #include "ifc/ifc_net.h"
@@ -355,6 +357,35 @@ TEST(ClientValueRanges, WritesRefuseValuesOutsideUnlessTheRuleIsIgnored) {
     EXPECT_EQ(forced->after.text, "to:99999 tw:290 ");
     EXPECT_EQ(ifc_client::out_of_range(ifc_client::setting::targets, forced->after.line),
               (ifc_client::token_line{{"to", 99999}}));
+}
+
+}  // namespace
+
+namespace {
+
+// Which word a mistyped one most likely means, and that a word far from all gets no guess.
+TEST(ClientSuggestions, NameTheLikelyWordOrNone) {
+    constexpr std::string_view commands[] = {"status", "select", "targets", "timing", "valves"};
+    const struct {
+        std::string_view typed;
+        std::optional<std::string_view> meant;
+    } cases[] = {
+        {"stauts", "status"},    // two letters swapped
+        {"valve", "valves"},     // one left out, and the only command it starts
+        {"tagrets", "targets"},  // swap in a longer word
+        {"timming", "timing"},   // one too many
+        {"s", std::nullopt},     // starts two commands, near none
+        {"frobnicate", std::nullopt}, {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ifc_client::closest_word(c.typed, commands), c.meant) << c.typed;
+    }
+}
+
+TEST(ClientEscaping, KeepsPrintableTextAndEscapesTheRest) {
+    EXPECT_EQ(ifc_client::escaped("to:90 tw:240 "), "to:90 tw:240 ");
+    EXPECT_EQ(ifc_client::escaped(std::string("a\0b\x1b[\\\n\t\r\xff", 10)),
+              R"(a\x00b\x1B[\\\n\t\r\xFF)");
 }
 
 }  // namespace

@@ -149,7 +149,7 @@ std::vector<std::string_view> verb_names() {
 // "help [COMMAND]": the manual, or the help of one command.
 parse_result show_help(app_with_targets& a, origin from, std::ostream& out) {
     if (a.help_topic.empty()) {
-        out << a.app.help();
+        out << help_text(from);  // not a.app.help(): that is the help of "help" itself now
         return {};
     }
     const std::string& topic = a.help_topic.front();
