@@ -1,22 +1,28 @@
-# Thin wrappers over the CMake presets (see CMakePresets.json).
-.PHONY: all deps build server run test test-fast asan test-asan package clean
+# Thin wrappers over the CMake presets (see CMakePresets.json). Each target first installs the
+# Debian packages it needs where they are missing (scripts/install-deps.sh; IFC_SKIP_DEPS=1
+# skips that). Targets that run no tests configure without them, so that they need neither
+# the test libraries nor the time to build the tests.
+.PHONY: all build programs run test test-fast asan test-asan fuzz package clean
+
+DEPS := scripts/install-deps.sh
+PROGRAMS := ifc-server ifc-client ifc-settings
 
 all: build
 
-# The Debian packages the build needs, installed where missing.
-deps:
-	@scripts/install-deps.sh
-
-build: deps
-	cmake --preset default
+# Everything: the programs, the tests, the benchmarks.
+build:
+	@$(DEPS) build test
+	cmake --preset default -DIFC_BUILD_TESTS=ON
 	cmake --build --preset default
 
-server: deps
-	cmake --preset default
-	cmake --build --preset default --target ifc-server
+# The server and its two tools only.
+programs:
+	@$(DEPS) build
+	cmake --preset default -DIFC_BUILD_TESTS=OFF
+	cmake --build --preset default --target $(PROGRAMS)
 
 # Runs the server in the foreground on port 9002; its settings files live in ./state.
-run: server
+run: programs
 	mkdir -p state
 	cd state && exec ../build/default/ifc-server
 
@@ -27,15 +33,23 @@ test: build
 test-fast: build
 	ctest --preset fast
 
-asan: deps
+asan:
+	@$(DEPS) build test
 	cmake --preset asan
 	cmake --build --preset asan
 
 test-asan: asan
 	ctest --preset asan
 
+# Builds the libFuzzer targets and runs each for 45 seconds (fuzz/run.sh SECONDS for longer).
+fuzz:
+	@$(DEPS) build fuzz
+	fuzz/run.sh
+
 # The Debian package, build/default/ifc-server_<version>_<arch>.deb (apt-get install ./<file>).
-package: build
+package:
+	@$(DEPS) build package
+	cmake --preset default -DIFC_BUILD_TESTS=OFF
 	cmake --build --preset default --target package
 
 clean:

@@ -37,15 +37,12 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -55,6 +52,7 @@
 #include "client/connection.h"
 #include "ifc/ifc_net.h"
 #include "lib/protocol.h"
+#include "tests/support/process_stats.h"
 #include "valve/vfp_ifc.h"
 
 namespace {
@@ -172,37 +170,6 @@ void start_server(server_child& server, const std::string& dir, const std::strin
         std::this_thread::sleep_for(10ms);
     }
     die("ifc-server did not start listening on port 9002");
-}
-
-long status_kib(pid_t pid, const char* field) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    const std::string wanted = std::string(field) + ":";
-    for (std::string line; std::getline(status, line);) {
-        if (line.starts_with(wanted)) return std::stol(line.substr(wanted.size()));
-    }
-    return -1;
-}
-
-// Resident KiB per mapped file (anonymous memory under "[anon]"), largest first.
-std::vector<std::pair<long, std::string>> resident_by_mapping(pid_t pid) {
-    std::ifstream smaps("/proc/" + std::to_string(pid) + "/smaps");
-    std::map<std::string, long> by_name;
-    std::string current;
-    for (std::string line; std::getline(smaps, line);) {
-        if (line.empty()) continue;
-        if (std::isxdigit(static_cast<unsigned char>(line[0])) && line.find('-') < 16) {
-            const std::size_t path = line.find_first_of("/[", 20);
-            current = path == std::string::npos ? "[anon]" : line.substr(path);
-        } else if (line.starts_with("Rss:")) {
-            by_name[current] += std::stol(line.substr(4));
-        }
-    }
-    std::vector<std::pair<long, std::string>> list;
-    for (const auto& [name, kib] : by_name) {
-        if (kib > 0) list.emplace_back(kib, name);
-    }
-    std::sort(list.rbegin(), list.rend());
-    return list;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -712,8 +679,8 @@ int main(int argc, char** argv) {
     for (const bench_case& c : cases) {
         results.push_back(measure(c, server_endpoint(), bare.endpoint(), files));
     }
-    const long hwm = status_kib(server.pid, "VmHWM");
-    const auto mappings = resident_by_mapping(server.pid);
+    const long hwm = process_stats::status_kib(server.pid, "VmHWM");
+    const auto mappings = process_stats::resident_by_mapping(server.pid);
     server.stop();
 
     long start_up_allocations = 0;

@@ -17,6 +17,15 @@ void add_family(std::vector<std::string>& names, std::string_view family) {
 
 }  // namespace
 
+error not_a_colour(std::int64_t number) {
+    return error{errc::bad_request, "colour " + std::to_string(number) + " is not a weft colour " +
+                                        colour_range_text()};
+}
+
+std::string colour_range_text() {
+    return std::to_string(first_colour) + ".." + std::to_string(last_colour);
+}
+
 std::string get_targets(int colour) {
     return numbered("IFC_get_Tot_Twt_", colour);
 }

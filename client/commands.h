@@ -8,14 +8,19 @@
 #include <string_view>
 #include <vector>
 
+#include "client/result.h"
+#include "lib/protocol.h"
+
 namespace ifc_client::commands {
 
 // Weft colours are numbered 1 to 6; the per-colour commands end in the number.
-inline constexpr int first_colour = 1;
-inline constexpr int last_colour = 6;
-constexpr bool is_colour(int colour) {
-    return colour >= first_colour && colour <= last_colour;
-}
+using protocol::first_colour;
+using protocol::is_colour;
+using protocol::last_colour;
+// errc::bad_request: "colour 9 is not a weft colour 1..6".
+error not_a_colour(std::int64_t number);
+// "1..6"
+std::string colour_range_text();
 
 // Device and sub-nozzle selection: the read answers every flag, the write takes one
 // "item:value" (or "all:0", which clears every flag).

@@ -12,6 +12,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "client/escape.h"
+
 namespace ifc_client {
 
 namespace {
@@ -36,6 +38,33 @@ timeval to_timeval(std::chrono::milliseconds ms) {
 
 int poll_millis(std::chrono::milliseconds ms) {
     return static_cast<int>(std::clamp<std::int64_t>(ms.count(), 0, 1 << 30));
+}
+
+// A first answer later than this is most likely held back by another client being served.
+constexpr std::chrono::milliseconds queue_notice_after{1000};
+
+// true when fd has bytes (or the end of the stream, or an error) to read within wait.
+bool readable_within(int fd, std::chrono::milliseconds wait) {
+    const auto end = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        pollfd pfd{fd, POLLIN, 0};
+        const int ready = ::poll(&pfd, 1, poll_millis(left));
+        if (ready > 0) return true;
+        if (ready == 0 || errno != EINTR) return ready < 0;
+    }
+}
+
+// "0.3 s", "30 s"
+std::string seconds_text(std::chrono::milliseconds ms) {
+    std::string text = std::to_string(ms.count() / 1000);
+    if (const auto rest = ms.count() % 1000; rest != 0) {
+        std::string decimals = std::to_string(1000 + rest).substr(1);
+        decimals.erase(decimals.find_last_not_of('0') + 1);
+        text += "." + decimals;
+    }
+    return text + " s";
 }
 
 // Connects fd to addr within timeout. 0, or the errno of the failure (ETIMEDOUT on time-out).
@@ -100,6 +129,10 @@ result<connection> connection::open(const endpoint& where) {
     freeaddrinfo(found);
     const std::string target = where.host + ":" + port;
     if (failure == ETIMEDOUT) return error{errc::timeout, "connecting to " + target};
+    if (failure == ECONNREFUSED) {
+        return error{errc::refused, "connecting to " + target + ": " + std::strerror(failure) +
+                                        " (is ifc-server running on " + target + "?)"};
+    }
     if (failure != 0) {
         return error{errc::refused, "connecting to " + target + ": " + std::strerror(failure)};
     }
@@ -109,7 +142,7 @@ result<connection> connection::open(const endpoint& where) {
     const timeval tv = to_timeval(where.timeout);
     setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    return connection(std::move(fd), where.timeout);
+    return connection(std::move(fd), where);
 }
 
 error connection::fail(errc code, std::string detail) {
@@ -132,8 +165,25 @@ status connection::send_bytes(std::string_view bytes) {
     return done{};
 }
 
+status connection::await_first_answer() {
+    answered_ = true;
+    const auto patience = std::max(timeout_, queue_wait_);
+    const auto first = std::min(queue_notice_after, patience);
+    if (readable_within(fd_.get(), first)) return done{};
+    if (first < patience) {
+        if (on_queued_) on_queued_();
+        if (readable_within(fd_.get(), patience - first)) return done{};
+    }
+    return fail(errc::timeout, "no answer within " + seconds_text(patience) +
+                                   ": the server is serving another client (it serves one at "
+                                   "a time) or does not answer");
+}
+
 result<std::string> connection::recv_bytes(std::size_t count) {
     if (!fd_) return error{errc::closed, "connection is closed"};
+    if (!answered_ && count > 0) {
+        if (auto first = await_first_answer(); !first) return first.failure();
+    }
     std::string bytes(count, '\0');
     std::size_t got = 0;
     while (got < count) {
@@ -160,8 +210,8 @@ status connection::expect_token(std::string_view token) {
     auto got = recv_bytes(token.size());
     if (!got) return got.failure();
     if (got.value() != token) {
-        return fail(errc::protocol,
-                    "expected \"" + std::string(token) + "\", got \"" + got.value() + "\"");
+        return fail(errc::protocol, "expected \"" + std::string(token) + "\", got \"" +
+                                        escaped(got.value()) + "\"");
     }
     return done{};
 }
@@ -181,7 +231,7 @@ result<std::string> connection::get(std::string_view name) {
     const auto [end, ec] = std::from_chars(digits, text.data() + text.size(), len);
     if (text.compare(0, protocol::len_token.size(), protocol::len_token) != 0 ||
         ec != std::errc() || end != text.data() + text.size() || len < -1) {
-        return fail(errc::protocol, "bad length header \"" + text + "\"");
+        return fail(errc::protocol, "bad length header \"" + escaped(text) + "\"");
     }
     if (len == protocol::unknown_command_len) {
         return fail(errc::unknown_command, std::string(name));
@@ -219,7 +269,8 @@ status connection::put_payload(std::string_view payload) {
                          "payload of " + std::to_string(payload.size()) + " bytes refused"};
         }
         if (token.value() != protocol::next_token) {
-            return fail(errc::protocol, "expected \"NEXT\", got \"" + token.value() + "\"");
+            return fail(errc::protocol,
+                        "expected \"NEXT\", got \"" + escaped(token.value()) + "\"");
         }
         const std::size_t chunk = std::min<std::size_t>(payload.size(), protocol::chunk_size);
         if (auto sent = send_bytes(payload.substr(0, chunk)); !sent) return sent;
@@ -236,6 +287,25 @@ status connection::disconnect() {
     status sent = send_bytes(header_with(protocol::disconnect_token, ""));
     fd_.reset();
     return sent;
+}
+
+status connection::disconnect_and_wait() {
+    if (auto sent = send_bytes(header_with(protocol::disconnect_token, "")); !sent) return sent;
+    if (!answered_) {
+        if (auto first = await_first_answer(); !first) return first.failure();
+    }
+    char byte;
+    ssize_t k;
+    do
+        k = ::recv(fd_.get(), &byte, 1, 0);
+    while (k < 0 && errno == EINTR);
+    if (k > 0) return fail(errc::protocol, "bytes after DISCONNECT");
+    if (k < 0 && errno != ECONNRESET) {
+        return fail(errno == EAGAIN || errno == EWOULDBLOCK ? errc::timeout : errc::io,
+                    "waiting for the server to close the connection after DISCONNECT");
+    }
+    fd_.reset();
+    return done{};
 }
 
 bool connection::server_closed(std::chrono::milliseconds wait) {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,12 @@ struct endpoint {
     std::string host = "127.0.0.1";
     std::uint16_t port = protocol::server_port;
     std::chrono::milliseconds timeout{5000};
+    // The server serves one client at a time; a connection made meanwhile waits in its queue,
+    // unanswered, until the server takes it. The first answer on a connection may therefore
+    // take queue_wait (when that is longer than timeout); on_queued is called once when it is
+    // late, to tell the operator.
+    std::chrono::milliseconds queue_wait{0};
+    std::function<void()> on_queued{};
 };
 
 class connection {
@@ -33,6 +40,9 @@ class connection {
     status ping();
     // Ends the connection politely; the connection is closed afterwards in any case.
     status disconnect();
+    // Sends DISCONNECT and waits for the server to close its end: proof that it has read
+    // everything sent before. The connection is closed afterwards in any case.
+    status disconnect_and_wait();
 
     bool is_open() const { return static_cast<bool>(fd_); }
 
@@ -51,14 +61,23 @@ class connection {
     void abort();
 
   private:
-    connection(unique_fd fd, std::chrono::milliseconds timeout)
-        : fd_(std::move(fd)), timeout_(timeout) {}
+    connection(unique_fd fd, const endpoint& where)
+        : fd_(std::move(fd)),
+          timeout_(where.timeout),
+          queue_wait_(where.queue_wait),
+          on_queued_(where.on_queued) {}
     // Closes the connection after a failure: the stream is at an unknown place.
     error fail(errc code, std::string detail);
     status expect_token(std::string_view token);
+    // Waits for the first bytes (or the end) of the server's first answer on this connection,
+    // which a queued connection gets only once the server takes it.
+    status await_first_answer();
 
     unique_fd fd_;
     std::chrono::milliseconds timeout_;
+    std::chrono::milliseconds queue_wait_;
+    std::function<void()> on_queued_;
+    bool answered_ = false;
 };
 
 }  // namespace ifc_client

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "client/commands.h"
+#include "client/escape.h"
+#include "client/suggest.h"
 #include "client/token_line.h"
 
 namespace ifc_client {
@@ -26,7 +28,7 @@ std::vector<std::string_view> fields_of(std::string_view text) {
 
 error malformed(std::string_view what, std::string_view answer) {
     return error{errc::protocol,
-                 "not a " + std::string(what) + ": \"" + std::string(answer.substr(0, 80)) + "\""};
+                 "not a " + std::string(what) + ": \"" + escaped(answer.substr(0, 80)) + "\""};
 }
 
 std::optional<std::int64_t> parse_int64(std::string_view text) {
@@ -62,14 +64,12 @@ bool is_item(std::string_view item) {
     return std::find(items.begin(), items.end(), item) != items.end();
 }
 
-error bad_colour(int colour) {
-    return error{errc::bad_request,
-                 "colour " + std::to_string(colour) + " is not a colour number 1..6"};
-}
-
 error bad_item(std::string_view item) {
-    return error{errc::bad_request, "unknown histogram item \"" + std::string(item) +
-                                        "\" (known: " + join(commands::histogram_items) + ")"};
+    const auto& items = commands::histogram_items;
+    std::string message = "unknown histogram item '" + std::string(item) + "'";
+    const std::string guess = did_you_mean(item, items);
+    return error{errc::bad_request,
+                 message + (guess.empty() ? " (items: " + join(items, " ") + ")" : guess)};
 }
 
 result<std::string> checked_length(std::string argument, std::size_t max) {
@@ -131,7 +131,7 @@ result<histogram_selection> parse_histogram_selection(std::string_view answer) {
 
 result<std::string> histogram_selection_argument(histogram_side side, int colour,
                                                  std::string_view item) {
-    if (!commands::is_colour(colour)) return bad_colour(colour);
+    if (!commands::is_colour(colour)) return commands::not_a_colour(colour);
     if (!is_item(item)) return bad_item(item);
     const std::string_view word = side == histogram_side::left ? "LEFT" : "RIGHT";
     return checked_length(
@@ -140,7 +140,7 @@ result<std::string> histogram_selection_argument(histogram_side side, int colour
 }
 
 result<std::string> histogram_clear_argument(int colour, std::string_view item) {
-    if (!commands::is_colour(colour)) return bad_colour(colour);
+    if (!commands::is_colour(colour)) return commands::not_a_colour(colour);
     if (!is_item(item)) return bad_item(item);
     return checked_length(std::to_string(colour) + " " + std::string(item),
                           commands::histogram_clear_max);
@@ -148,7 +148,7 @@ result<std::string> histogram_clear_argument(int colour, std::string_view item) 
 
 result<std::string> histogram_settings_argument(const histogram_settings& s) {
     for (int colour : {s.left_colour, s.right_colour}) {
-        if (!commands::is_colour(colour)) return bad_colour(colour);
+        if (!commands::is_colour(colour)) return commands::not_a_colour(colour);
     }
     for (std::string_view item : {std::string_view(s.left_item), std::string_view(s.right_item)}) {
         if (!is_item(item)) return bad_item(item);

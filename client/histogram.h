@@ -12,6 +12,14 @@ namespace ifc_client {
 
 inline constexpr int histogram_bins = 46;
 inline constexpr int histogram_summary_count = 5;
+// The five summary values in answer order, named after the fields of the server's measurement
+// record that they come from: four whole numbers ival[0..3] and one with two decimals, fval.
+// The server simulates them (always 234 500 4.65 190 500, 4.52 on the right); what each one
+// measures is not documented.
+inline constexpr std::array<std::string_view, histogram_summary_count> summary_names{
+    "ival1", "ival0", "fval", "ival3", "ival2"};
+// What a histogram selection answer shows for a stored item number that names no item.
+inline constexpr std::string_view unnamed_item = "?";
 
 // One of the five summary values that lead a histogram answer: four whole numbers and, in
 // third place, a number with two decimals. text is the value as the server wrote it.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "client/commands.h"
+#include "client/escape.h"
 
 namespace ifc_client {
 
@@ -10,10 +11,7 @@ namespace {
 
 namespace cmd = commands;
 
-error bad_colour(int colour) {
-    return error{errc::bad_request,
-                 "colour " + std::to_string(colour) + " is not a colour number 1..6"};
-}
+using commands::not_a_colour;
 
 status checked_ranges(setting what, std::span<const change> changes, range_rule rule) {
     if (rule == range_rule::ignore) return done{};
@@ -31,7 +29,7 @@ result<line_answer> checked_line(std::string_view get_name, std::string answer,
                    [](const token& t, std::string_view key) { return t.key == key; });
     if (!expected) {
         return error{errc::protocol, std::string(get_name) + ": unexpected answer \"" +
-                                         answer.substr(0, 80) + "\""};
+                                         escaped(std::string_view(answer).substr(0, 80)) + "\""};
     }
     return line_answer{std::move(answer), std::move(line.value())};
 }
@@ -84,36 +82,36 @@ result<write_report> write_status(connection& conn, std::span<const change> chan
 }
 
 result<line_answer> read_targets(connection& conn, int colour) {
-    if (!cmd::is_colour(colour)) return bad_colour(colour);
+    if (!cmd::is_colour(colour)) return not_a_colour(colour);
     return read_token_line(conn, cmd::get_targets(colour), cmd::target_keys);
 }
 
 result<write_report> write_targets(connection& conn, int colour, std::span<const change> changes,
                                    range_rule rule) {
-    if (!cmd::is_colour(colour)) return bad_colour(colour);
+    if (!cmd::is_colour(colour)) return not_a_colour(colour);
     if (auto fits = checked_ranges(setting::targets, changes, rule); !fits) return fits.failure();
     return read_modify_write(conn, cmd::get_targets(colour), cmd::set_targets(colour),
                              cmd::target_keys, cmd::target_keys, changes, "target key");
 }
 
 result<line_answer> read_timing(connection& conn, int colour) {
-    if (!cmd::is_colour(colour)) return bad_colour(colour);
+    if (!cmd::is_colour(colour)) return not_a_colour(colour);
     return read_token_line(conn, cmd::get_timing(colour), cmd::target_keys);
 }
 
 result<line_answer> read_averages(connection& conn, int colour) {
-    if (!cmd::is_colour(colour)) return bad_colour(colour);
+    if (!cmd::is_colour(colour)) return not_a_colour(colour);
     return read_token_line(conn, cmd::get_averages(colour), cmd::average_keys);
 }
 
 result<line_answer> read_valves(connection& conn, int colour) {
-    if (!cmd::is_colour(colour)) return bad_colour(colour);
+    if (!cmd::is_colour(colour)) return not_a_colour(colour);
     return read_token_line(conn, cmd::get_valves(colour), cmd::valve_answer_keys());
 }
 
 result<write_report> write_valves(connection& conn, int colour, std::span<const change> changes,
                                   range_rule rule) {
-    if (!cmd::is_colour(colour)) return bad_colour(colour);
+    if (!cmd::is_colour(colour)) return not_a_colour(colour);
     if (auto fits = checked_ranges(setting::valves, changes, rule); !fits) return fits.failure();
     return read_modify_write(conn, cmd::get_valves(colour), cmd::set_valves(colour),
                              cmd::valve_answer_keys(), cmd::valve_keys, changes, "valve key");

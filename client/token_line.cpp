@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <charconv>
 
+#include "client/escape.h"
+#include "client/suggest.h"
+
 namespace ifc_client {
 
 namespace {
@@ -37,7 +40,7 @@ result<token_line> parse_token_line(std::string_view text) {
         const auto value =
             colon == std::string_view::npos ? std::nullopt : parse_int32(item.substr(colon + 1));
         if (colon == 0 || !value) {
-            return error{errc::protocol, "not a key:value item: \"" + std::string(item) + "\""};
+            return error{errc::protocol, "not a key:value item: \"" + escaped(item) + "\""};
         }
         line.push_back(token{std::string(item.substr(0, colon)), *value});
         pos = end;
@@ -113,8 +116,15 @@ status check_keys(std::span<const change> changes, std::span<const std::string_v
                   std::string_view what) {
     for (const change& c : changes) {
         if (std::find(writable.begin(), writable.end(), c.key) == writable.end()) {
-            return error{errc::bad_request, "unknown " + std::string(what) + " \"" + c.key +
-                                                "\" (known: " + join(writable) + ")"};
+            std::string message = "unknown " + std::string(what) + " '" + c.key + "'";
+            const std::string guess = did_you_mean(c.key, writable);
+            // A short list is clearer than a guess; a long one does not fit a message.
+            if (!guess.empty()) {
+                message += guess;
+            } else if (writable.size() <= few_keys) {
+                message += " (keys: " + join(writable) + ")";
+            }
+            return error{errc::bad_request, message};
         }
     }
     return done{};

@@ -46,8 +46,10 @@ result<std::vector<change>> parse_changes(std::span<const std::string> words);
 // The last change per key, in the order the keys are first named.
 std::vector<change> latest_changes(std::span<const change> changes);
 
-// errc::bad_request naming the first key of changes that is not in writable and listing the
-// writable ones ("what" names the kind of key in the message, e.g. "valve key").
+// errc::bad_request naming the first key of changes that is not in writable, with the writable
+// key it most likely misspells, or else all of them when there are few_keys or fewer ("what"
+// names the kind of key in the message, e.g. "valve key").
+inline constexpr std::size_t few_keys = 5;
 status check_keys(std::span<const change> changes, std::span<const std::string_view> writable,
                   std::string_view what);
 

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "client/commands.h"
+#include "lib/protocol.h"
 
 namespace ifc_client {
 
@@ -12,7 +13,9 @@ namespace cmd = commands;
 
 // The records' limits in the default images: "STAT_1" (color, mode, totw_sw), "V" and
 // "S1".."S4" (selection flags), "Tot" and "Twt" (targets), and every valve angle record.
+// The colour is a weft colour number besides: "STAT_1" would hold 0, which is none.
 constexpr value_range status_limits{0, 6};
+constexpr value_range colour_limits{protocol::first_colour, protocol::last_colour};
 constexpr value_range flag_limits{0, 1};
 constexpr value_range to_limits{50, 150};
 constexpr value_range tw_limits{190, 290};
@@ -31,6 +34,7 @@ bool has_key(const std::array<std::string_view, N>& keys, std::string_view key) 
 std::optional<value_range> range_of(setting what, std::string_view key) {
     switch (what) {
         case setting::status:
+            if (key == cmd::status_keys[0]) return colour_limits;
             if (has_key(cmd::status_keys, key)) return status_limits;
             break;
         case setting::selection:

@@ -9,6 +9,7 @@
 #include "ifc/ifc_net.h"
 #include "ifc/ifc_token_line.h"
 #include "lib/diag.h"
+#include "lib/protocol.h"
 #include "lib/text_scan.h"
 
 namespace {
@@ -129,7 +130,7 @@ int IFC_hst_select_item(char* arg, int len) {
     std::string_view item_word;
     if (!scan.read_word(side_word) || !scan.read_int(colour)) return -1;
     const side_slots slots = side_word == "LEFT" ? left_side : right_side;
-    if (colour >= 1 && colour <= colour_count) Ifc_SetWrite(selection_record, colour, slots.colour);
+    if (protocol::is_colour(colour)) Ifc_SetWrite(selection_record, colour, slots.colour);
     if (!scan.read_word(item_word)) return -1;
     const int item = key_index(item_word);
     if (item >= 0) Ifc_SetWrite(selection_record, item, slots.item);

@@ -7,11 +7,12 @@
 #include <string_view>
 
 #include "lib/i4_record.h"
+#include "lib/protocol.h"
 
 namespace ifc_net {
 inline constexpr int table_records = 10;  // 9 parameters and the terminator
 inline constexpr int image_size = table_records * static_cast<int>(sizeof(i4_item));  // 800
-inline constexpr const char* settings_file = "ifc_set.set";
+inline constexpr const char* settings_file = protocol::interface_settings_file;
 // The default image, copied whole over the table by I_ifc.
 extern const std::array<i4_item, table_records> i4_init;
 }  // namespace ifc_net
@@ -33,7 +34,7 @@ int IFC_get_stat(char* buf);
 int IFC_set_stat(char* arg, int len);
 
 // The simulated measurement of one request: one value per colour, colour number N at N - 1.
-inline constexpr int colour_count = 6;
+inline constexpr int colour_count = protocol::colour_count;
 inline constexpr int tb_rows = 8;
 struct info_rec {
     std::int32_t to[colour_count];           // measured TO

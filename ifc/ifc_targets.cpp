@@ -9,14 +9,12 @@
 
 #include "ifc/ifc_net.h"
 #include "ifc/ifc_token_line.h"
+#include "lib/protocol.h"
 
 namespace {
 
 using ifc_text::slot_item;
-
-constexpr bool is_colour(int colour) {
-    return colour >= 1 && colour <= colour_count;
-}
+using protocol::is_colour;
 
 // The targets of one colour as a token line, "to:%d tw:%d ".
 std::array<slot_item, 2> target_items(int colour) {

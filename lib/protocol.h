@@ -40,4 +40,17 @@ inline constexpr std::string_view err_token = "ERR!";
 // The answer length the server announces for a GET name that no command has.
 inline constexpr int unknown_command_len = -1;
 
+// The server's two settings files in its working directory. Tools name them to the operator.
+inline constexpr const char* interface_settings_file = "ifc_set.set";
+inline constexpr const char* valve_settings_file = "valve_fp.set";
+
+// Weft colours are numbered 1 to 6: each per-colour command family has one member per number
+// (IFC_get_on_off_1 ... IFC_get_on_off_6), and slot N of a per-colour record holds colour N.
+inline constexpr int first_colour = 1;
+inline constexpr int last_colour = 6;
+inline constexpr int colour_count = last_colour - first_colour + 1;
+constexpr bool is_colour(std::int64_t number) {
+    return number >= first_colour && number <= last_colour;
+}
+
 }  // namespace protocol

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "client/commands.h"
+#include "client/escape.h"
 #include "client/histogram.h"
 #include "client/settings_access.h"
+#include "client/suggest.h"
 #include "client/token_line.h"
 #include "client/value_ranges.h"
 #include "ifc/ifc_net.h"
@@ -86,7 +88,7 @@ TEST(ClientChanges, ChangeOnlyTheNamedKeysAndRefuseUnknownOnes) {
     auto refused = ifc_client::apply_changes(line, unknown, cmd::valve_keys, "valve key");
     ASSERT_FALSE(refused.ok());
     EXPECT_EQ(refused.code(), errc::bad_request);
-    EXPECT_NE(refused.failure().detail.find("unknown valve key \"sub19_on\""), std::string::npos);
+    EXPECT_NE(refused.failure().detail.find("unknown valve key 'sub19_on'"), std::string::npos);
     const std::vector<change> constant{{"ATC_TO_DELAY", 5}};
     EXPECT_EQ(ifc_client::apply_changes(line, constant, cmd::valve_keys, "valve key").code(),
               errc::bad_request);
@@ -296,7 +298,9 @@ TEST(ClientValueRanges, AreTheLimitsOfTheRecordsInTheDefaultImages) {
         EXPECT_EQ(range->max, want.max) << key;
     };
     const auto& ifc = ifc_net::i4_init;
-    for (std::string_view key : cmd::status_keys)
+    // The colour is a weft colour number as well: 0 lies in the record's range but is none.
+    expect_range(setting::status, "color", {1, 6});
+    for (std::string_view key : {"mode", "totw_sw"})
         expect_range(setting::status, key, limits(ifc, "STAT_1"));
     expect_range(setting::targets, "to", limits(ifc, "Tot"));
     expect_range(setting::targets, "tw", limits(ifc, "Twt"));
@@ -330,6 +334,8 @@ TEST(ClientValueRanges, WritesRefuseValuesOutsideUnlessTheRuleIsIgnored) {
          "to=-1 is outside 50..150"},
         {"status", ifc_client::write_status(conn, std::vector<change>{{"mode", 9}}),
          "mode=9 is outside 0..6"},
+        {"no colour", ifc_client::write_status(conn, std::vector<change>{{"color", 0}}),
+         "color=0 is outside 1..6"},
         {"valves", ifc_client::write_valves(conn, 1, std::vector<change>{{"main_on", 360}}),
          "main_on=360 is outside 0..359"},
         {"selection", ifc_client::write_selection(conn, std::vector<change>{{"sub3", 2}}),
@@ -351,6 +357,35 @@ TEST(ClientValueRanges, WritesRefuseValuesOutsideUnlessTheRuleIsIgnored) {
     EXPECT_EQ(forced->after.text, "to:99999 tw:290 ");
     EXPECT_EQ(ifc_client::out_of_range(ifc_client::setting::targets, forced->after.line),
               (ifc_client::token_line{{"to", 99999}}));
+}
+
+}  // namespace
+
+namespace {
+
+// Which word a mistyped one most likely means, and that a word far from all gets no guess.
+TEST(ClientSuggestions, NameTheLikelyWordOrNone) {
+    constexpr std::string_view commands[] = {"status", "select", "targets", "timing", "valves"};
+    const struct {
+        std::string_view typed;
+        std::optional<std::string_view> meant;
+    } cases[] = {
+        {"stauts", "status"},    // two letters swapped
+        {"valve", "valves"},     // one left out, and the only command it starts
+        {"tagrets", "targets"},  // swap in a longer word
+        {"timming", "timing"},   // one too many
+        {"s", std::nullopt},     // starts two commands, near none
+        {"frobnicate", std::nullopt}, {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ifc_client::closest_word(c.typed, commands), c.meant) << c.typed;
+    }
+}
+
+TEST(ClientEscaping, KeepsPrintableTextAndEscapesTheRest) {
+    EXPECT_EQ(ifc_client::escaped("to:90 tw:240 "), "to:90 tw:240 ");
+    EXPECT_EQ(ifc_client::escaped(std::string("a\0b\x1b[\\\n\t\r\xff", 10)),
+              R"(a\x00b\x1B[\\\n\t\r\xFF)");
 }
 
 }  // namespace

@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "client/commands.h"
 #include "tests/support/doc_examples.h"
 #include "tests/support/files.h"
 #include "tests/support/server_process.h"
@@ -297,18 +298,10 @@ TEST(ProtocolGuide, EveryCommandHasAnExample) {
             if (word == "GET" || word == "PUT") shown.insert(std::string(first_word(rest, rest)));
         }
     }
-    std::vector<std::string> commands = {
-        "IFC_get_select_item",  "IFC_set_select_item", "IFC_get_stat",
-        "IFC_set_stat",         "IFC_get_hst_select",  "IFC_get_hist_cntdatL",
-        "IFC_get_hist_cntdatR", "IFC_hst_select_item", "IFC_hst_clear",
-        "IFC_hst_set",          "MLETOFF_set_btnstat",
-    };
-    for (const char* family : {"IFC_get_Tot_Twt_", "IFC_set_to_tw_", "IFC_get_To_Tw_",
-                               "IFC_get_histo_ave_", "IFC_get_on_off_", "IFC_set_on_off_"}) {
-        for (int colour = 1; colour <= 6; ++colour) {
-            commands.push_back(family + std::to_string(colour));
-        }
-    }
+    // Every command the client knows of, and so every command of the server's tables.
+    std::vector<std::string> commands = ifc_client::commands::read_commands();
+    for (std::string& name : ifc_client::commands::write_commands())
+        commands.push_back(std::move(name));
     for (const auto& command : commands) {
         EXPECT_TRUE(shown.contains(command)) << command << " has no example in the guide";
     }

@@ -16,6 +16,7 @@
 #include "client/unique_fd.h"
 #include "server/ether_com.h"
 #include "tests/support/capture.h"
+#include "tests/support/case_names.h"
 
 namespace {
 
@@ -79,14 +80,19 @@ std::string pattern(int len) {
 }
 
 struct send_case {
+    const char* name;
     int len;
     int acks;  // "NEXT" tokens the client must send
 };
 
+void PrintTo(const send_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class SendAllData : public testing::TestWithParam<send_case> {};
 
 TEST_P(SendAllData, SendsLengthHeaderThenOneChunkPerNext) {
-    const auto [len, acks] = GetParam();
+    const int len = GetParam().len, acks = GetParam().acks;
     socket_pair pair;
     const std::string answer = pattern(len > 0 ? len : 0);
     pair.client_sends(repeat("NEXT", acks));
@@ -97,9 +103,12 @@ TEST_P(SendAllData, SendsLengthHeaderThenOneChunkPerNext) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, SendAllData,
-                         testing::Values(send_case{0, 0}, send_case{1, 1}, send_case{1024, 1},
-                                         send_case{1025, 2}, send_case{2 * 1024 + 452, 3},
-                                         send_case{-1, 0}));
+                         testing::Values(send_case{"Empty", 0, 0}, send_case{"OneByte", 1, 1},
+                                         send_case{"OneFullChunk", 1024, 1},
+                                         send_case{"OneByteOverAChunk", 1025, 2},
+                                         send_case{"ThreeChunks", 2 * 1024 + 452, 3},
+                                         send_case{"UnknownCommand", -1, 0}),
+                         test_support::case_name());
 
 TEST(SendAllData, AnswerOfMinusOneIsExactlyTheThirteenByteHeader) {
     socket_pair pair;
@@ -120,10 +129,15 @@ TEST(SendAllData, SecondChunkWaitsForTheSecondNext) {
 }
 
 struct bad_ack_case {
+    const char* name;
     std::string ack;
     bool close_after;
     std::string message;
 };
+
+void PrintTo(const bad_ack_case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SendAllDataBadAck : public testing::TestWithParam<bad_ack_case> {};
 
@@ -141,11 +155,15 @@ TEST_P(SendAllDataBadAck, FailsWithItsMessage) {
 
 INSTANTIATE_TEST_SUITE_P(
     Acks, SendAllDataBadAck,
-    testing::Values(bad_ack_case{"next", false, "ether_send_all_data(): can't found \"NEXT\"\n"},
-                    bad_ack_case{"NEXt", false, "ether_send_all_data(): can't found \"NEXT\"\n"},
-                    bad_ack_case{std::string("NEX\0", 4), false,
+    testing::Values(bad_ack_case{"LowerCase", "next", false,
                                  "ether_send_all_data(): can't found \"NEXT\"\n"},
-                    bad_ack_case{"NE", true, ""}, bad_ack_case{"", true, ""}));
+                    bad_ack_case{"LastLetterLowerCase", "NEXt", false,
+                                 "ether_send_all_data(): can't found \"NEXT\"\n"},
+                    bad_ack_case{"NulInsteadOfT", std::string("NEX\0", 4), false,
+                                 "ether_send_all_data(): can't found \"NEXT\"\n"},
+                    bad_ack_case{"HalfThenClose", "NE", true, ""},
+                    bad_ack_case{"NothingThenClose", "", true, ""}),
+    test_support::case_name());
 
 TEST(SendAllData, MessagesFollowTheDebugFlag) {
     socket_pair pair;
@@ -168,14 +186,19 @@ TEST(SendAllData, PeerGoneFailsWithoutEndingTheProcess) {
 }
 
 struct recv_case {
+    const char* name;
     int len;
     int nexts;
 };
 
+void PrintTo(const recv_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class RecvAllData : public testing::TestWithParam<recv_case> {};
 
 TEST_P(RecvAllData, AsksForEachChunkAndEndsWithFin) {
-    const auto [len, nexts] = GetParam();
+    const int len = GetParam().len, nexts = GetParam().nexts;
     socket_pair pair;
     // The whole payload arrives at once, before any "NEXT": it is still read chunk by chunk.
     const std::string payload = pattern(len);
@@ -188,8 +211,11 @@ TEST_P(RecvAllData, AsksForEachChunkAndEndsWithFin) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, RecvAllData,
-                         testing::Values(recv_case{0, 0}, recv_case{1, 1}, recv_case{1024, 1},
-                                         recv_case{1025, 2}, recv_case{256000, 250}));
+                         testing::Values(recv_case{"Empty", 0, 0}, recv_case{"OneByte", 1, 1},
+                                         recv_case{"OneFullChunk", 1024, 1},
+                                         recv_case{"OneByteOverAChunk", 1025, 2},
+                                         recv_case{"LargestPayload", 256000, 250}),
+                         test_support::case_name());
 
 TEST(RecvAllData, LeavesBytesBeyondThePayloadInTheStream) {
     socket_pair pair;

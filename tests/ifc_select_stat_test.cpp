@@ -9,6 +9,7 @@
 
 #include "tests/support/ifc_settings.h"
 #include "tests/support/server_process.h"
+#include "tests/support/settings_model.h"
 
 namespace {
 
@@ -19,29 +20,15 @@ using test_support::longest_argument;
 using test_support::put_then_get;
 namespace rec = test_support::ifc_record;
 
-struct flag {
-    std::string_view keyword;
-    int record;
-    int slot;
-};
-
-// The 25 flags in answer order with the slots that hold them.
-constexpr std::array<flag, 25> flags{{
-    {"pin", rec::V, 2},     {"abs", rec::V, 3},    {"main", rec::V, 4},   {"tandem", rec::V, 5},
-    {"stretch", rec::V, 6}, {"sub1", rec::S1, 1},  {"sub2", rec::S1, 2},  {"sub3", rec::S1, 3},
-    {"sub4", rec::S1, 4},   {"sub5", rec::S1, 5},  {"sub6", rec::S1, 6},  {"sub7", rec::S2, 1},
-    {"sub8", rec::S2, 2},   {"sub9", rec::S2, 3},  {"sub10", rec::S2, 4}, {"sub11", rec::S2, 5},
-    {"sub12", rec::S2, 6},  {"sub13", rec::S3, 1}, {"sub14", rec::S3, 2}, {"sub15", rec::S3, 3},
-    {"sub16", rec::S3, 4},  {"sub17", rec::S3, 5}, {"sub18", rec::S3, 6}, {"sub19", rec::S4, 1},
-    {"sub20", rec::S4, 2},
-}};
+// The 25 flags in answer order with the slots that hold them: the tests' own table.
+const auto& flags = test_support::select_slots;
 
 using flag_values = std::array<std::int32_t, 25>;
 
 std::string selection_answer(const flag_values& values) {
     std::string text;
     for (std::size_t i = 0; i < flags.size(); ++i) {
-        text += std::string(flags[i].keyword) + ":" + std::to_string(values[i]) + " ";
+        text += std::string(flags[i].key) + ":" + std::to_string(values[i]) + " ";
     }
     return text;
 }
@@ -50,7 +37,7 @@ std::string selection_answer(const flag_values& values) {
 // flag are untouched.
 void expect_flags_in_file(const test_support::server_process& server, const flag_values& values) {
     for (std::size_t i = 0; i < flags.size(); ++i) {
-        EXPECT_EQ(ifc_slot(server, flags[i].record, flags[i].slot), values[i]) << flags[i].keyword;
+        EXPECT_EQ(ifc_slot(server, flags[i].record, flags[i].slot), values[i]) << flags[i].key;
     }
     EXPECT_EQ(ifc_slot(server, rec::V, 1), 0);
     for (int slot = 3; slot <= 6; ++slot)
@@ -59,7 +46,7 @@ void expect_flags_in_file(const test_support::server_process& server, const flag
 
 std::size_t index_of(std::string_view keyword) {
     for (std::size_t i = 0; i < flags.size(); ++i) {
-        if (flags[i].keyword == keyword) return i;
+        if (flags[i].key == keyword) return i;
     }
     return flags.size();
 }
@@ -136,7 +123,7 @@ TEST(IfcSelectStat, AllClearsEveryFlagWhateverItsValue) {
     for (const std::string_view argument : {"all:1", "all:0", "all:-5"}) {
         SCOPED_TRACE(argument);
         for (const auto& f : flags) {
-            ASSERT_TRUE(conn.put("IFC_set_select_item", std::string(f.keyword) + ":1").ok());
+            ASSERT_TRUE(conn.put("IFC_set_select_item", std::string(f.key) + ":1").ok());
         }
         flag_values ones;
         ones.fill(1);

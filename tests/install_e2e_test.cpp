@@ -27,6 +27,7 @@ using test_support::temp_dir;
 
 constexpr const char* unit_relative = "lib/systemd/system/ifc-server.service";
 constexpr const char* doc_relative = "share/doc/ifc-server";
+constexpr const char* completions_relative = "share/bash-completion/completions";
 
 // cmake --install of the build tree under test; its output on failure.
 void install_to(const std::string& prefix, const std::vector<std::string>& environment = {}) {
@@ -101,14 +102,31 @@ TEST(Install, StagedWithDestdirForPrefixUsr) {
             EXPECT_TRUE(is_executable_file(usr + "bin/" + tool)) << tool;
         }
     }
-    for (const char* doc : {"protocol.md", "operations.md", "client.md", "README.md"}) {
+    for (const char* doc : {"protocol.md", "operations.md", "client.md", "proof.md", "README.md",
+                            "copyright", "changelog.gz"}) {
         EXPECT_TRUE(file_exists(usr + doc_relative + "/" + doc)) << doc;
+    }
+    // README's links lead to the documents beside it.
+    const std::string readme = read_file(usr + doc_relative + "/README.md").value_or("");
+    EXPECT_NE(readme.find("](client.md)"), std::string::npos);
+    EXPECT_EQ(readme.find("](docs/"), std::string::npos);
+    for (const char* tool : {"ifc-client", "ifc-settings"}) {
+        EXPECT_TRUE(file_exists(usr + completions_relative + "/" + tool)) << tool;
+    }
+    // Man pages where this build could make them (with help2man).
+    for (const char* program : {"ifc-server", "ifc-client", "ifc-settings"}) {
+        const std::string page = std::string("/packaging/man/") + program + ".1.gz";
+        if (file_exists(std::string(IFC_BINARY_DIR) + page)) {
+            EXPECT_TRUE(file_exists(usr + "share/man/man1/" + program + ".1.gz")) << program;
+        }
     }
     // Nothing else: no test programs, libraries or headers come along.
     for (const auto& file : files_under(stage.path())) {
         const bool expected = file.starts_with("usr/bin/") ||
                               file == std::string("usr/") + unit_relative ||
-                              file.starts_with(std::string("usr/") + doc_relative + "/");
+                              file.starts_with(std::string("usr/") + doc_relative + "/") ||
+                              file.starts_with("usr/share/man/man1/") ||
+                              file.starts_with(std::string("usr/") + completions_relative + "/");
         EXPECT_TRUE(expected) << file;
     }
 
@@ -137,6 +155,21 @@ TEST(Install, UnitOfPrefixPassesSystemdVerify) {
     EXPECT_EQ(verified.status, 0) << verified.output;
     // Unknown keys and bad values are only warned about: any output is a fault.
     EXPECT_EQ(verified.output, "");
+}
+
+// The installed completion offers the installed client's words to bash.
+TEST(Install, BashCompletesTheClientsWords) {
+    temp_dir prefix;
+    install_to(prefix.path());
+    const std::string bash = test_support::find_in_path("bash");
+    if (bash.empty()) GTEST_SKIP() << "bash is not installed";
+    const std::string script = "PATH=" + prefix.file("bin") + ":$PATH; source " +
+                               prefix.file(std::string(completions_relative) + "/ifc-client") +
+                               "; COMP_WORDS=(ifc-client valves 3 main_o); COMP_CWORD=3; "
+                               "_ifc_client; echo \"${COMPREPLY[*]}\"";
+    const auto completed = test_support::run_command({bash, "-c", script});
+    EXPECT_EQ(completed.status, 0) << completed.output;
+    EXPECT_EQ(completed.output, "main_on= main_off=\n");
 }
 
 // The installed program, run from the staging prefix in an empty state directory, serves

@@ -1,8 +1,5 @@
 // The library's output routines: message buffer, plain output, pages and the time record.
 // Output is captured by pointing file descriptor 1 at a file for the length of a check.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdarg>
@@ -15,55 +12,13 @@
 
 #include "lib/lib_data2.h"
 #include "lib/lib_fp.h"
+#include "tests/support/capture.h"
 #include "tests/support/files.h"
+#include "tests/support/workdir.h"
 
 namespace {
 
-// Standard output goes to a file from construction to destruction.
-class stdout_capture {
-  public:
-    stdout_capture() : path_(dir_.file("stdout")) {
-        std::fflush(stdout);
-        saved_ = ::dup(1);
-        const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(fd, 1);
-        ::close(fd);
-    }
-    ~stdout_capture() {
-        std::fflush(stdout);
-        ::dup2(saved_, 1);
-        ::close(saved_);
-    }
-    stdout_capture(const stdout_capture&) = delete;
-    stdout_capture& operator=(const stdout_capture&) = delete;
-
-    // What was printed since the previous call (or since the start).
-    std::string fresh() {
-        std::fflush(stdout);
-        const std::string all = test_support::read_file(path_).value_or("");
-        std::string news = all.substr(seen_);
-        seen_ = all.size();
-        return news;
-    }
-
-  private:
-    test_support::temp_dir dir_;
-    std::string path_;
-    int saved_ = -1;
-    std::size_t seen_ = 0;
-};
-
-// Runs in the directory for its lifetime, then returns to where it was.
-class working_dir {
-  public:
-    explicit working_dir(const std::string& path) : old_(std::filesystem::current_path()) {
-        std::filesystem::current_path(path);
-    }
-    ~working_dir() { std::filesystem::current_path(old_); }
-
-  private:
-    std::filesystem::path old_;
-};
+using stdout_capture = test_support::stream_capture;
 
 // Each test starts with buffering off and the page header disarmed.
 class OutputRoutines : public ::testing::Test {
@@ -202,8 +157,7 @@ TEST_F(OutputRoutines, WritePositionMovedOutsideTheBufferIsBroughtBack) {
 }
 
 TEST_F(OutputRoutines, PullLogPrintsAndAppendsToTheLogFile) {
-    test_support::temp_dir dir;
-    working_dir in_dir(dir.path());
+    test_support::scoped_workdir dir;
     stdout_capture out;
     mprint_push();
     MorPrintf("abc");
@@ -222,8 +176,7 @@ TEST_F(OutputRoutines, PullLogPrintsAndAppendsToTheLogFile) {
 }
 
 TEST_F(OutputRoutines, PullLogWithoutAWritableLogStillPrints) {
-    test_support::temp_dir dir;
-    working_dir in_dir(dir.path());
+    test_support::scoped_workdir dir;
     std::filesystem::create_directory(dir.file("mprint.log"));  // cannot be opened as a file
     stdout_capture out;
     mprint_push();

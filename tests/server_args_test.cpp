@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "client/connection.h"
+#include "tests/support/case_names.h"
 #include "tests/support/files.h"
 #include "tests/support/server_process.h"
 #include "tests/support/spawned_program.h"
@@ -21,6 +22,10 @@ struct args_case {
     int status;
     const char* output_start;  // what the output (both streams) begins with
 };
+
+void PrintTo(const args_case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ServerArguments : public testing::TestWithParam<args_case> {};
 
@@ -51,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
         args_case{"PortTooLarge", {"--port=65536"}, 2, "ifc-server: invalid port '65536'"},
         args_case{"PortNotANumber", {"--port", "90o2"}, 2, "ifc-server: invalid port '90o2'"},
         args_case{"PortNegative", {"--port", "-1"}, 2, "ifc-server: invalid port '-1'"}),
-    [](const testing::TestParamInfo<args_case>& info) { return std::string(info.param.name); });
+    test_support::case_name());
 
 TEST(ServerPortOption, ServesOnTheGivenPort) {
     test_support::temp_dir workdir;

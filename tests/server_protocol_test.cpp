@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/case_names.h"
 #include "tests/support/server_process.h"
 #include "tests/support/wire.h"
 
@@ -56,25 +57,47 @@ TEST_F(ServerProtocol, DisconnectClosesWithoutReplyAndTheNextClientIsServed) {
     expect_still_serving(second);
 }
 
-class UnknownHeader : public ServerProtocol, public testing::WithParamInterface<std::string> {};
+struct header_case {
+    const char* name;
+    std::string first_bytes;
+};
+
+void PrintTo(const header_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class UnknownHeader : public ServerProtocol, public testing::WithParamInterface<header_case> {};
 
 TEST_P(UnknownHeader, ClosesTheConnectionWithoutAByte) {
     auto conn = server.connect();
-    ASSERT_TRUE(conn.send_bytes(header(GetParam())).ok());
+    ASSERT_TRUE(conn.send_bytes(header(GetParam().first_bytes)).ok());
     expect_closed_silently(conn);
     auto next = server.connect();
     expect_still_serving(next);
 }
 
 INSTANTIATE_TEST_SUITE_P(FirstBytes, UnknownHeader,
-                         testing::Values("getIFC_get_stat", "GEt", "PINg", "PIN", "DISCONNECt",
-                                         "DISCONNEC", " GETIFC_get_stat", "HELLO",
-                                         std::string(23, '\0'), std::string("\0GET", 4)));
+                         testing::Values(header_case{"GetInLowerCase", "getIFC_get_stat"},
+                                         header_case{"GetMixedCase", "GEt"},
+                                         header_case{"PingMixedCase", "PINg"},
+                                         header_case{"PingCutShort", "PIN"},
+                                         header_case{"DisconnectMixedCase", "DISCONNECt"},
+                                         header_case{"DisconnectCutShort", "DISCONNEC"},
+                                         header_case{"LeadingBlank", " GETIFC_get_stat"},
+                                         header_case{"OtherWord", "HELLO"},
+                                         header_case{"AllNul", std::string(23, '\0')},
+                                         header_case{"NulBeforeGet", std::string("\0GET", 4)}),
+                         test_support::case_name());
 
 struct put_length_case {
+    const char* name;
     std::string text;
     std::string reply;  // what the server answers instead of "NEXT"
 };
+
+void PrintTo(const put_length_case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PutLength : public ServerProtocol, public testing::WithParamInterface<put_length_case> {};
 
@@ -90,16 +113,21 @@ TEST_P(PutLength, OutOfRangeIsRefusedAndZeroEndsAtOnceBothKeepingTheConnection) 
 
 INSTANTIATE_TEST_SUITE_P(
     Lengths, PutLength,
-    testing::Values(put_length_case{"256001", "ERR!"}, put_length_case{"-1", "ERR!"},
-                    put_length_case{"2147483648", "ERR!"},
-                    put_length_case{"99999999999999999999", "ERR!"},
-                    put_length_case{"-2147483649", "ERR!"}, put_length_case{"0", "FIN"},
-                    put_length_case{"", "FIN"}, put_length_case{"abc", "FIN"},
-                    put_length_case{"  +0", "FIN"}, put_length_case{"-0", "FIN"},
-                    put_length_case{std::string("\0"
+    testing::Values(put_length_case{"OneAboveTheLimit", "256001", "ERR!"},
+                    put_length_case{"MinusOne", "-1", "ERR!"},
+                    put_length_case{"AboveInt32", "2147483648", "ERR!"},
+                    put_length_case{"TwentyDigits", "99999999999999999999", "ERR!"},
+                    put_length_case{"BelowInt32", "-2147483649", "ERR!"},
+                    put_length_case{"Zero", "0", "FIN"}, put_length_case{"Empty", "", "FIN"},
+                    put_length_case{"Letters", "abc", "FIN"},
+                    put_length_case{"BlanksAndPlusZero", "  +0", "FIN"},
+                    put_length_case{"MinusZero", "-0", "FIN"},
+                    put_length_case{"NulBeforeDigit",
+                                    std::string("\0"
                                                 "5",
                                                 2),
-                                    "FIN"}));
+                                    "FIN"}),
+    test_support::case_name());
 
 TEST_F(ServerProtocol, PutLengthIsReadAsAtoiReadsIt) {
     auto conn = server.connect();
@@ -160,19 +188,24 @@ TEST_F(ServerProtocol, HeaderArrivingInPiecesIsServedAsOne) {
 }
 
 struct payload_case {
+    const char* name;
     std::size_t size;
     int chunks;
     bool all_at_once;
 };
 
+void PrintTo(const payload_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class PayloadFraming : public ServerProtocol, public testing::WithParamInterface<payload_case> {};
 
 TEST_P(PayloadFraming, OneNextPerChunkThenFinAndTheCommandRuns) {
-    const auto [size, chunks, all_at_once] = GetParam();
+    const payload_case& c = GetParam();
     const std::string name = "MLETOFF_set_btnstat";
-    const std::string argument(size - name.size() - 1, 'x');
+    const std::string argument(c.size - name.size() - 1, 'x');
     auto conn = server.connect();
-    EXPECT_EQ(put_raw(conn, payload(name, argument), all_at_once), nexts_then_fin(chunks));
+    EXPECT_EQ(put_raw(conn, payload(name, argument), c.all_at_once), nexts_then_fin(c.chunks));
     expect_still_serving(conn);
     conn.disconnect();
     // The let-off command prints its argument as one line.
@@ -181,11 +214,13 @@ TEST_P(PayloadFraming, OneNextPerChunkThenFinAndTheCommandRuns) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, PayloadFraming,
-                         testing::Values(payload_case{21, 1, false}, payload_case{1024, 1, false},
-                                         payload_case{1025, 2, false},
-                                         payload_case{256000, 250, false},
-                                         payload_case{1025, 2, true},
-                                         payload_case{256000, 250, true}));
+                         testing::Values(payload_case{"Smallest", 21, 1, false},
+                                         payload_case{"OneFullChunk", 1024, 1, false},
+                                         payload_case{"OneByteOverAChunk", 1025, 2, false},
+                                         payload_case{"Largest", 256000, 250, false},
+                                         payload_case{"OneByteOverAChunkAllAtOnce", 1025, 2, true},
+                                         payload_case{"LargestAllAtOnce", 256000, 250, true}),
+                         test_support::case_name());
 
 TEST_F(ServerProtocol, PayloadsThatNameNoCommandAreReportedOnlyOnStandardOutput) {
     auto conn = server.connect();
@@ -222,9 +257,14 @@ TEST_F(ServerProtocol, ArgumentKeepsItsInnerNulBytes) {
 }
 
 struct ack_case {
+    const char* name;
     std::string ack;
     bool then_close;  // the client ends its sending side after the acknowledgement
 };
+
+void PrintTo(const ack_case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class WrongAcknowledgement : public ServerProtocol, public testing::WithParamInterface<ack_case> {};
 
@@ -241,9 +281,12 @@ TEST_P(WrongAcknowledgement, EndsTheConnectionAndTheNextClientIsServed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Acks, WrongAcknowledgement,
-                         testing::Values(ack_case{"next", false}, ack_case{"NEXt", false},
-                                         ack_case{"XXXX", false}, ack_case{"NE", true},
-                                         ack_case{"", true}));
+                         testing::Values(ack_case{"LowerCase", "next", false},
+                                         ack_case{"LastLetterLowerCase", "NEXt", false},
+                                         ack_case{"OtherWord", "XXXX", false},
+                                         ack_case{"HalfThenClose", "NE", true},
+                                         ack_case{"NothingThenClose", "", true}),
+                         test_support::case_name());
 
 TEST_F(ServerProtocol, ClientVanishingDuringAGetDoesNotHarmTheServer) {
     for (const bool with_reset : {false, true}) {

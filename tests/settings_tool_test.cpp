@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ifc/ifc_net.h"
+#include "tests/support/case_names.h"
 #include "tests/support/files.h"
 #include "tests/support/store_tables.h"
 #include "tests/support/tool_process.h"
@@ -179,10 +180,98 @@ TEST_F(SettingsTool, NeverWritesTheFileAndReportsUsageAndMissingFiles) {
     EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
 
-    EXPECT_EQ(run_settings_tool({"check", dir.file("missing.set")}).status, unreadable);
+    const tool_run missing = run_settings_tool({"check", dir.file("missing.set")});
+    EXPECT_EQ(missing.status, unreadable);
+    EXPECT_EQ(missing.err, "ifc-settings: cannot open " + dir.file("missing.set") +
+                               ": No such file or directory\n");
+    const tool_run directory = run_settings_tool({"check", dir.path()});
+    EXPECT_EQ(directory.status, unreadable);
+    EXPECT_EQ(directory.err, "ifc-settings: cannot read " + dir.path() + ": Is a directory\n");
     EXPECT_EQ(run_settings_tool({"inspect", path}).status, usage);
     EXPECT_EQ(run_settings_tool({"--table", "other", "check", path}).status, usage);
     EXPECT_EQ(run_settings_tool({}).status, usage);
 }
+
+// A file of random bytes: a short verdict first, the first few problems and notes with a count
+// of the rest, and no line that sounds as if the file were sound.
+TEST_F(SettingsTool, RandomBytesAreSummarisedWithoutASoundSoundingLine) {
+    std::string bytes(ifc_defaults.size(), '\0');
+    std::uint32_t state = 12345;
+    for (char& b : bytes) {
+        state = state * 1103515245u + 12345u;
+        b = static_cast<char>(state >> 24);
+    }
+    const std::string path = write("ifc_set.set", bytes);
+    const tool_run run = run_settings_tool({"check", path});
+    EXPECT_EQ(run.status, not_sound) << context(run);
+    const auto lines = test_support::lines_of(run.out);
+    ASSERT_GE(lines.size(), 3u) << run.out;
+    EXPECT_EQ(lines[0], path + ": the interface table, 800 bytes");
+    EXPECT_TRUE(lines[1].starts_with("NOT SOUND: ")) << lines[1];
+    EXPECT_LE(lines.size(), 20u) << run.out;
+    EXPECT_NE(run.out.find(" more problems (--json lists them all)"), std::string::npos);
+    EXPECT_EQ(run.out.find("default values"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("sound: "), std::string::npos) << run.out;
+    // The JSON form keeps every problem.
+    const json report = check_json(path, not_sound);
+    EXPECT_GT(report["problems"].size(), 5u);
+
+    // A short file whose records equal the defaults is not sound either.
+    const tool_run short_file =
+        run_settings_tool({"check", write("ifc_set.set", ifc_defaults.substr(0, 400))});
+    EXPECT_EQ(short_file.status, not_sound);
+    EXPECT_EQ(short_file.out.find("default values"), std::string::npos) << short_file.out;
+    EXPECT_TRUE(short_file.out.starts_with(dir.file("ifc_set.set") +
+                                           ": the interface table, 400 bytes of 800\n"))
+        << short_file.out;
+}
+
+struct usage_case {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    std::string out_start;  // what standard output starts with
+    std::string err;        // standard error, whole
+};
+
+void PrintTo(const usage_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SettingsToolUsage : public ::testing::TestWithParam<usage_case> {};
+
+TEST_P(SettingsToolUsage, AnswersWithoutReadingAFile) {
+    const usage_case& c = GetParam();
+    const tool_run run = run_settings_tool(c.args);
+    EXPECT_EQ(run.status, c.status) << context(run);
+    EXPECT_TRUE(run.out.starts_with(c.out_start)) << run.out;
+    EXPECT_EQ(run.err, c.err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Words, SettingsToolUsage,
+    ::testing::Values(
+        usage_case{"Version", {"--version"}, sound, "ifc-settings 1.", ""},
+        usage_case{"Help", {"--help"}, sound, "ifc-settings: shows and checks", ""},
+        usage_case{"MistypedCommand",
+                   {"chek", "x.set"},
+                   usage,
+                   "",
+                   "ifc-settings: unknown command 'chek'; did you mean 'check'?\n"},
+        usage_case{"UnknownCommand",
+                   {"inspect", "x.set"},
+                   usage,
+                   "",
+                   "ifc-settings: unknown command 'inspect' (see 'ifc-settings --help')\n"},
+        usage_case{"MistypedOption",
+                   {"--jsn", "check", "x.set"},
+                   usage,
+                   "",
+                   "ifc-settings: unknown option '--jsn'; did you mean '--json'?\n"},
+        usage_case{"CompletesCommands", {"__complete", "ch"}, sound, "check\n", ""},
+        usage_case{
+            "CompletesTables", {"__complete", "--table", ""}, sound, "interface\nvalve\n", ""},
+        usage_case{"LeavesFileNamesToTheShell", {"__complete", "dump", ""}, sound, "", ""}),
+    test_support::case_name());
 
 }  // namespace

@@ -6,11 +6,12 @@
 #include <cstdint>
 
 #include "lib/i4_record.h"
+#include "lib/protocol.h"
 
 namespace vfp_ifc {
 inline constexpr int table_records = 112;  // 111 parameters and the terminator
 inline constexpr int image_size = table_records * static_cast<int>(sizeof(i4_item));  // 8960
-inline constexpr const char* settings_file = "valve_fp.set";
+inline constexpr const char* settings_file = protocol::valve_settings_file;
 // The default image, copied whole over the table by I_vfp.
 extern const std::array<i4_item, table_records> i4_init;
 }  // namespace vfp_ifc

@@ -12,12 +12,7 @@
 
 namespace {
 
-constexpr int first_colour = 1;
-constexpr int last_colour = 6;
-
-bool is_colour(int colour) {
-    return colour >= first_colour && colour <= last_colour;
-}
+using protocol::is_colour;
 
 // Exact, case-sensitive comparison of whole keys.
 const cj_pair* find_key(std::string_view key) {

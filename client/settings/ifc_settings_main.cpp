@@ -1,14 +1,22 @@
 // ifc-settings: shows and checks the settings files of the weft-insertion server. It only
 // reads: a settings file is never written.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
-#include <fstream>
+#include <cerrno>
+#include <cstring>
 #include <iostream>
-#include <iterator>
 #include <optional>
 #include <string>
 
 #include "client/settings/settings_image.h"
 #include "client/settings/settings_output.h"
+#include "client/tool/cli_words.h"
+
+#ifndef IFC_VERSION
+#define IFC_VERSION "unknown"
+#endif
 
 namespace {
 
@@ -22,22 +30,29 @@ constexpr int not_sound = 3;
 // Far above both tables: anything larger is not a settings file.
 constexpr std::size_t largest_file = 1 << 20;
 
+// The values of --table.
+const std::vector<std::string> table_labels{"interface", "valve"};
+
 constexpr const char* manual = R"(Commands:
   ifc-settings dump FILE    every record: index, type, name, slots 0..6, min, max, group
   ifc-settings check FILE   whether the server can use the file as it is
 
-The server keeps its settings in two files in its working directory: "ifc_set.set" (the
-interface table: status, selection, targets, histogram choice; 800 bytes) and
-"valve_fp.set" (the valve angles; 8960 bytes). Each is a raw image of 80-byte records
-(type, name, slots 0..6, min, max, group), ended by a record of type 0. The table is told
-by the file's name, else by its size; --table names it for a renamed short file.
-Slot N of a per-colour record holds the value of weft colour N.
+Files:
+  The server keeps its settings in two files in its working directory: "ifc_set.set"
+  (the interface table: status, selection, targets, histogram choice; 800 bytes) and
+  "valve_fp.set" (the valve angles; 8960 bytes). Each is a raw image of 80-byte
+  records (type, name, slots 0..6, min, max, group), ended by a record of type 0. The
+  table is told by the file's name, else by its size; --table names it for a renamed
+  short file. Slot N of a per-colour record holds the value of weft colour N.
 
-check reports as problems (the file is not sound): a short file (the server would replace
-it with the defaults, losing every setting), no terminator, a name without a NUL byte, a
-type outside 1..5, a default record that is missing. It reports as notes: a longer file,
-records after the terminator, values outside min..max, min above max, duplicate names,
-records the defaults do not have. It lists every record that differs from the defaults.
+Checks:
+  check reports as problems (the file is not sound): a short file (the server would
+  replace it with the defaults, losing every setting), no terminator, a name without
+  a NUL byte, a type outside 1..5, a default record that is missing. It reports as
+  notes: a longer file, records after the terminator, values outside min..max, min
+  above max, duplicate names, records the defaults do not have. It lists the records
+  that differ from the defaults. The text shows the first few problems and notes,
+  --json all of them.
 
 Exit status:
   0  dump: done; check: the file is sound
@@ -48,27 +63,34 @@ Exit status:
 Examples:
   ifc-settings dump ifc_set.set
   ifc-settings --json check state/valve_fp.set
-  ifc-settings --table valve check backup.bin)";
+  ifc-settings --table valve check backup.bin
+)";
 
+// The whole file, or the reason why it cannot be had.
 std::optional<std::string> read_whole(const std::string& path, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot open " + path;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
         return std::nullopt;
     }
     std::string bytes;
     char buffer[4096];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
+    for (;;) {
+        const ssize_t k = ::read(fd, buffer, sizeof buffer);
+        if (k < 0 && errno == EINTR) continue;
+        if (k < 0) {
+            error = "cannot read " + path + ": " + std::strerror(errno);
+            break;
+        }
+        if (k == 0) break;
+        bytes.append(buffer, static_cast<std::size_t>(k));
         if (bytes.size() > largest_file) {
             error = path + " is larger than any settings file";
-            return std::nullopt;
+            break;
         }
     }
-    if (in.bad()) {
-        error = "cannot read " + path;
-        return std::nullopt;
-    }
+    ::close(fd);
+    if (!error.empty()) return std::nullopt;
     return bytes;
 }
 
@@ -77,59 +99,109 @@ int fail(int status, const std::string& message) {
     return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct command_line {
     CLI::App app{
-        "ifc-settings: shows and checks the settings files of the weft-insertion "
-        "server (read only).",
+        "ifc-settings: shows and checks the settings files of the weft-insertion server (read "
+        "only).",
         "ifc-settings"};
-    app.footer(manual);
-    app.require_subcommand(1);
-    app.fallthrough();
     bool json = false;
     std::string table_label;
     std::string path;
-    app.add_flag("--json", json, "one JSON object instead of a table");
-    app.add_option("--table", table_label, "the table the file holds: interface or valve")
-        ->check(CLI::IsMember({"interface", "valve"}));
-    auto* dump = app.add_subcommand("dump", "show every record of FILE");
-    dump->add_option("FILE", path, "settings file")->required();
-    auto* check = app.add_subcommand("check", "say whether FILE is a sound settings image");
-    check->add_option("FILE", path, "settings file")->required();
+    CLI::App* dump = nullptr;
+    CLI::App* check = nullptr;
+
+    command_line() {
+        app.footer(manual);
+        app.require_subcommand(1);
+        app.fallthrough();
+        app.get_formatter()->label("SUBCOMMAND", "COMMAND");
+        app.set_help_flag("-h,--help", "show this text and exit");
+        app.set_version_flag("--version", "ifc-settings " IFC_VERSION, "show the version and exit");
+        app.add_flag("--json", json, "one JSON object instead of a table");
+        app.add_option("--table", table_label, "the table the file holds: interface or valve")
+            ->type_name("TABLE")
+            ->check(CLI::IsMember(table_labels).description(""));
+        dump = app.add_subcommand("dump", "show every record of FILE");
+        check = app.add_subcommand("check", "say whether FILE is a sound settings image");
+        for (CLI::App* sub : {dump, check}) {
+            sub->group("Commands");
+            sub->set_help_flag("-h,--help", "show this text and exit");
+            sub->add_option("FILE", path, "settings file")->required();
+        }
+    }
+};
+
+// "ifc-settings __complete WORD... CURRENT": the candidates for the word being typed, one per
+// line; nothing where a file name is due, which the shell then completes itself.
+int print_completions(const std::vector<std::string>& args) {
+    if (args.empty()) return exit_code::ok;
+    command_line cl;
+    const std::vector<std::string> before(args.begin(), args.end() - 1);
+    const std::string& current = args.back();
+    std::vector<std::string> candidates;
+    if (!before.empty() && before.back() == "--table") {
+        candidates = table_labels;
+    } else if (current.starts_with('-')) {
+        for (const auto& o : ifc_tool::option_words(cl.app))
+            candidates.push_back(o.name);
+    } else if (ifc_tool::find_command(cl.app, before).command == nullptr) {
+        candidates = {"dump", "check"};
+    }
+    for (const std::string& c : ifc_tool::starting_with(candidates, current))
+        std::cout << c << '\n';
+    return exit_code::ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args.front() == "__complete") {
+        return print_completions({args.begin() + 1, args.end()});
+    }
+    command_line cl;
+    if (const std::string unknown = ifc_tool::unknown_word(cl.app, args); !unknown.empty()) {
+        const bool guessed = unknown.find("did you mean") != std::string::npos;
+        return fail(exit_code::usage, unknown + (guessed ? "" : " (see 'ifc-settings --help')"));
+    }
     try {
-        app.parse(argc, argv);
+        // CLI11 takes the arguments in reverse order: it pops them off the back.
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        cl.app.parse(reversed);
     } catch (const CLI::CallForHelp&) {
-        std::cout << app.help();
+        std::cout << cl.app.help();
+        return exit_code::ok;
+    } catch (const CLI::CallForVersion& e) {
+        std::cout << e.what() << '\n';
         return exit_code::ok;
     } catch (const CLI::ParseError& e) {
         return fail(exit_code::usage,
-                    std::string("usage: ") + e.what() + " (see ifc-settings --help)");
+                    std::string("usage: ") + e.what() + " (see 'ifc-settings --help')");
     }
 
     std::string error;
-    const auto bytes = read_whole(path, error);
+    const auto bytes = read_whole(cl.path, error);
     if (!bytes) return fail(exit_code::unreadable, error);
-    const auto table = table_label.empty() ? settings_tool::recognise(path, bytes->size())
-                                           : settings_tool::table_by_label(table_label);
+    const auto table = cl.table_label.empty() ? settings_tool::recognise(cl.path, bytes->size())
+                                              : settings_tool::table_by_label(cl.table_label);
 
-    if (dump->parsed()) {
-        if (json) {
-            std::cout << settings_tool::dump_json(path, *bytes, table).dump() << '\n';
+    if (cl.dump->parsed()) {
+        if (cl.json) {
+            std::cout << settings_tool::dump_json(cl.path, *bytes, table).dump() << '\n';
         } else {
-            std::cout << settings_tool::dump_text(path, *bytes, table);
+            std::cout << settings_tool::dump_text(cl.path, *bytes, table);
         }
         return exit_code::ok;
     }
     if (!table) {
         return fail(exit_code::unreadable,
-                    path + ": cannot tell the table by its name or size (use --table)");
+                    cl.path + ": cannot tell the table by its name or size (use --table)");
     }
     const auto report = settings_tool::check_image(*bytes, *table);
-    if (json) {
-        std::cout << settings_tool::check_json(path, report).dump() << '\n';
+    if (cl.json) {
+        std::cout << settings_tool::check_json(cl.path, report).dump() << '\n';
     } else {
-        std::cout << settings_tool::check_text(path, report);
+        std::cout << settings_tool::check_text(cl.path, report);
     }
     return report.sound() ? exit_code::ok : exit_code::not_sound;
 }

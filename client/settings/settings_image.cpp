@@ -32,8 +32,13 @@ bool all_zero(const i4_item& r) {
     return std::all_of(bytes, bytes + record_size, [](unsigned char b) { return b == 0; });
 }
 
+// "record 3 (STAT_2)"; of a garbled name only the first bytes, as the rest tells nothing.
 std::string record_label(std::size_t index, const i4_item& r) {
-    return "record " + std::to_string(index) + " (" + name_of(r) + ")";
+    constexpr std::size_t longest = 32;
+    constexpr std::size_t garbled_shown = 8;
+    std::string name = name_of(r);
+    if (name.size() > longest) name = field_text(r.name, garbled_shown) + "...";
+    return "record " + std::to_string(index) + " (" + name + ")";
 }
 
 // The usable part of the file: the records the server looks at, up to the terminator or the

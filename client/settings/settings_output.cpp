@@ -6,17 +6,41 @@ namespace settings_tool {
 
 namespace {
 
-using row = text_row;
+using row = ifc_tool::text_row;
 
+// A damaged file can have a problem in every record: the text shows the first few, the JSON
+// form all of them.
+constexpr std::size_t listed_entries = 5;
+constexpr std::size_t listed_differences = 20;
+using ifc_tool::render_table;
+
+// "state/ifc_set.set: the interface table, 800 bytes": the file and its table, once.
 std::string heading(std::string_view path, std::size_t size,
                     const std::optional<table_kind>& table) {
-    std::string text = std::string(path) + ": " + std::to_string(size) + " bytes, ";
-    if (table) {
-        text += std::string(table->label) + " table (" + std::string(table->file_name) + ", " +
-                std::to_string(table->image_size()) + " bytes)";
-    } else {
-        text += "not a size of either table";
+    std::string text = std::string(path) + ": ";
+    if (!table) return text + std::to_string(size) + " bytes, not the size of either table\n";
+    text += "the " + std::string(table->label) + " table, " + std::to_string(size) + " bytes";
+    if (size != table->image_size()) text += " of " + std::to_string(table->image_size());
+    return text + "\n";
+}
+
+// The first entries of a list, then how many more there are.
+std::string first_of(std::string_view label, std::string_view plural,
+                     const std::vector<std::string>& entries, std::size_t shown) {
+    std::string text;
+    for (std::size_t i = 0; i < entries.size() && i < shown; ++i)
+        text += std::string(label) + ": " + entries[i] + "\n";
+    if (entries.size() > shown) {
+        text += "... and " + std::to_string(entries.size() - shown) + " more " +
+                std::string(plural) + " (--json lists them all)\n";
     }
+    return text;
+}
+
+std::string difference_line(const record_differences& d) {
+    std::string text = "  " + std::to_string(d.index) + " " + d.name + ":";
+    for (const auto& f : d.fields)
+        text += " " + f.field + " " + f.value + " (default " + f.default_value + ")";
     return text + "\n";
 }
 
@@ -78,25 +102,28 @@ nlohmann::ordered_json dump_json(std::string_view path, std::string_view bytes,
 
 std::string check_text(std::string_view path, const check_report& report) {
     std::string text = heading(path, report.size, report.table);
-    for (const std::string& p : report.problems)
-        text += "problem: " + p + "\n";
-    for (const std::string& n : report.notes)
-        text += "note: " + n + "\n";
-    if (report.differences.empty()) {
-        text += "every record holds its default values\n";
+    if (!report.sound()) {
+        text += "NOT SOUND: " + std::to_string(report.problems.size()) +
+                (report.problems.size() == 1 ? " problem" : " problems") +
+                "; the server cannot use this file as it is\n";
+        text += first_of("problem", "problems", report.problems, listed_entries);
     } else {
-        text += std::to_string(report.differences.size()) + " records differ from the defaults:\n";
-        for (const auto& d : report.differences) {
-            text += "  " + std::to_string(d.index) + " " + d.name + ":";
-            for (const auto& f : d.fields) {
-                text += " " + f.field + " " + f.value + " (default " + f.default_value + ")";
-            }
-            text += "\n";
-        }
+        text += "sound: the server can use this file as it is\n";
     }
-    text += report.sound()
-                ? "sound: the server can use this file as it is\n"
-                : "NOT SOUND: " + std::to_string(report.problems.size()) + " problem(s)\n";
+    text += first_of("note", "notes", report.notes, listed_entries);
+    const auto& differences = report.differences;
+    if (differences.empty()) {
+        // Only a sound file holds its defaults: a damaged one may simply lack the records.
+        if (report.sound()) text += "every record holds its default values\n";
+        return text;
+    }
+    text += std::to_string(differences.size()) + " records differ from the defaults:\n";
+    for (std::size_t i = 0; i < differences.size() && i < listed_differences; ++i)
+        text += difference_line(differences[i]);
+    if (differences.size() > listed_differences) {
+        text += "... and " + std::to_string(differences.size() - listed_differences) +
+                " more (--json lists them all)\n";
+    }
     return text;
 }
 

@@ -3,15 +3,17 @@
 
 #include "client/result.h"
 
-namespace exit_status {
+namespace ifc_tool::exit_status {
 
 inline constexpr int ok = 0;
 inline constexpr int usage = 1;  // bad option, command, key or value: nothing was sent
 inline constexpr int cannot_connect = 2;
-inline constexpr int unknown_command = 3;  // the server has no read command of that name
-inline constexpr int protocol = 4;         // time-out, connection closed, answer not understood
-inline constexpr int rejected = 5;         // the server answered "ERR!"
-inline constexpr int not_applied = 6;      // a write's read-back does not show the new value
+// The server has no read command of that name, or (put) this client knows no write command of
+// that name.
+inline constexpr int unknown_command = 3;
+inline constexpr int protocol = 4;     // time-out, connection closed, answer not understood
+inline constexpr int rejected = 5;     // the server answered "ERR!"
+inline constexpr int not_applied = 6;  // a write's read-back does not show the new value
 
 // The status for a failed exchange on an open connection.
 constexpr int of(ifc_client::errc code) {
@@ -33,4 +35,4 @@ constexpr int of(ifc_client::errc code) {
     return protocol;
 }
 
-}  // namespace exit_status
+}  // namespace ifc_tool::exit_status

@@ -6,11 +6,13 @@
 #include <string>
 #include <string_view>
 
+namespace ifc_tool {
+
 inline constexpr std::string_view client_description =
     "ifc-client: reads and changes the settings of the weft-insertion server and shows its\n"
     "measurements (arrival timing, histograms), over the server's TCP protocol.";
 
-// The text after the option list of ifc-client --help.
+// The text after the option and command lists of ifc-client --help.
 std::string client_manual();
-// The text after the option list of ifc-client VERB --help.
-std::string command_manual(std::string_view verb);
+
+}  // namespace ifc_tool

@@ -1,10 +1,14 @@
-// get, put and ping: the protocol as it is, for service work and scripts.
+// get, put and ping: the protocol as it is, for service work, scripts and health checks.
 #include <algorithm>
+#include <chrono>
 
 #include "client/commands.h"
+#include "client/suggest.h"
 #include "client/token_line.h"
 #include "client/tool/run_command.h"
 #include "lib/protocol.h"
+
+namespace ifc_tool {
 
 namespace {
 
@@ -17,24 +21,26 @@ std::string joined(const std::vector<std::string>& words) {
     return text;
 }
 
-bool is_known_write(const std::string& name) {
-    const auto names = ifc_client::commands::write_commands();
-    return std::find(names.begin(), names.end(), name) != names.end();
+// "; did you mean 'IFC_set_stat'?" among names, or "".
+std::string guess_among(const std::string& name, const std::vector<std::string>& names) {
+    const std::vector<std::string_view> views(names.begin(), names.end());
+    return ifc_client::did_you_mean(name, views);
 }
 
 }  // namespace
 
 reply run_get(session& s, const request& r) {
     if (r.name.empty() || r.name.size() > static_cast<std::size_t>(protocol::name_field_len)) {
-        return failed(exit_status::usage, "a read command name has 1 to 20 characters");
+        return failed(exit_status::usage, "usage: a read command name has 1 to 20 characters");
     }
     return connected(s, [&](ifc_client::connection& conn) {
         auto answer = conn.get(r.name);
         if (!answer) {
             if (answer.code() == ifc_client::errc::unknown_command) {
                 return failed(exit_status::unknown_command,
-                              "unknown command \"" + r.name +
-                                  "\": the server has no read command of that name");
+                              "unknown command '" + r.name +
+                                  "': the server has no read command of that name" +
+                                  guess_among(r.name, ifc_client::commands::read_commands()));
             }
             return failed(answer.failure());
         }
@@ -52,14 +58,22 @@ reply run_get(session& s, const request& r) {
 
 reply run_put(session& s, const request& r) {
     const std::string argument = joined(r.words);
+    const auto names = ifc_client::commands::write_commands();
+    const bool known = std::find(names.begin(), names.end(), r.name) != names.end();
+    // The server ignores a name it does not know without a word, so the client says so
+    // instead, before anything is sent.
+    if (!known && !r.force) {
+        return failed(exit_status::unknown_command, "unknown write command '" + r.name + "'" +
+                                                        guess_among(r.name, names) +
+                                                        " (--force sends it all the same)");
+    }
     return connected(s, [&](ifc_client::connection& conn) {
         if (auto sent = conn.put(r.name, argument); !sent) return failed(sent.failure());
-        const bool known = is_known_write(r.name);
         reply out;
         out.table = "sent " + r.name + " \"" + argument + "\"" +
                     (known ? " (the server does not report the outcome)\n"
-                           : " (the server has no write command of that name as far as this "
-                             "client knows: it probably did nothing)\n");
+                           : " (no write command of this client's has that name: the server "
+                             "probably ignored it)\n");
         out.json = {{"command", "put"},
                     {"name", r.name},
                     {"argument", argument},
@@ -69,18 +83,30 @@ reply run_put(session& s, const request& r) {
     });
 }
 
-reply run_ping(session& s) {
+reply run_ping(session& s, const request&) {
     const ifc_client::endpoint where = s.endpoint();
+    const std::string target = where.host + ":" + std::to_string(where.port);
+    const auto start = std::chrono::steady_clock::now();
     return connected(s, [&](ifc_client::connection& conn) {
+        // The server answers neither PING nor DISCONNECT, but it closes the connection after
+        // DISCONNECT: a close proves that it has read both, that is, that it serves.
         if (auto sent = conn.ping(); !sent) return failed(sent.failure());
-        // The server answers nothing; one that closed the connection did not take the PING.
-        if (conn.server_closed(std::chrono::milliseconds(100))) {
-            return failed(exit_status::protocol, "the server closed the connection after PING");
-        }
+        if (auto closed = conn.disconnect_and_wait(); !closed) return failed(closed.failure());
+        const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                                std::chrono::steady_clock::now() - start)
+                                .count();
+        const double millis = static_cast<double>(micros) / 1000.0;
+        char time[32];
+        std::snprintf(time, sizeof time, "%.1f", millis);
         reply out;
-        out.table = "ping: " + where.host + ":" + std::to_string(where.port) +
-                    " accepted the connection and the PING\n";
-        out.json = {{"command", "ping"}, {"host", where.host}, {"port", where.port}, {"ok", true}};
+        out.table = "ping: " + target + " is serving (PING and DISCONNECT in " + time + " ms)\n";
+        out.json = {{"command", "ping"},
+                    {"host", where.host},
+                    {"port", where.port},
+                    {"ok", true},
+                    {"milliseconds", millis}};
         return out;
     });
 }
+
+}  // namespace ifc_tool

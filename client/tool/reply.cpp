@@ -1,7 +1,10 @@
 #include "client/tool/reply.h"
 
-#include <cstdio>
+#include <unistd.h>
+
 #include <iostream>
+
+namespace ifc_tool {
 
 reply failed(int status, std::string message) {
     reply r;
@@ -18,6 +21,10 @@ reply failed(const ifc_client::error& e) {
     return failed(exit_status::of(e.code), std::move(message));
 }
 
+bool stdout_is_terminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
+
 void print_reply(const reply& r, output_format format) {
     switch (format) {
         case output_format::table:
@@ -31,10 +38,14 @@ void print_reply(const reply& r, output_format format) {
                 if (i > 0) std::cout << '\n';
                 std::cout << r.answers[i];
             }
+            if (!r.answers.empty() && stdout_is_terminal()) std::cout << '\n';
             break;
     }
     std::cout.flush();
-    if (r.status != exit_status::ok) std::cerr << "ifc-client: " << r.error << std::endl;
+    for (const std::string& w : r.warnings)
+        std::cerr << "ifc-client: warning: " << w << '\n';
+    if (r.status != exit_status::ok) std::cerr << "ifc-client: " << r.error << '\n';
+    std::cerr.flush();
 }
 
 nlohmann::ordered_json json_of(std::span<const ifc_client::token> line) {
@@ -43,3 +54,5 @@ nlohmann::ordered_json json_of(std::span<const ifc_client::token> line) {
         values[t.key] = t.value;
     return values;
 }
+
+}  // namespace ifc_tool

@@ -1,34 +1,18 @@
 #include "client/tool/run_command.h"
 
-namespace {
+#include "client/tool/verbs.h"
 
-bool has_changes(const request& r) {
-    return !r.words.empty();
-}
-
-}  // namespace
+namespace ifc_tool {
 
 bool is_read_only(const request& r) {
-    if (r.verb == "get" || r.verb == "timing") return true;
-    if (r.verb == "status" || r.verb == "select" || r.verb == "targets" || r.verb == "valves") {
-        return !has_changes(r);
-    }
-    if (r.verb == "histogram") {
-        return (r.words.size() == 1 &&
-                (r.words[0] == "left" || r.words[0] == "right" || r.words[0] == "select"));
-    }
-    return false;
+    const verb* v = find_verb(r.verb);
+    return v != nullptr && v->read_only(r);
 }
 
 reply run_command(session& s, const request& r) {
-    if (r.verb == "get") return run_get(s, r);
-    if (r.verb == "put") return run_put(s, r);
-    if (r.verb == "ping") return run_ping(s);
-    if (r.verb == "status") return run_status(s, r);
-    if (r.verb == "select") return run_select(s, r);
-    if (r.verb == "targets") return run_targets(s, r);
-    if (r.verb == "valves") return run_valves(s, r);
-    if (r.verb == "timing") return run_timing(s, r);
-    if (r.verb == "histogram") return run_histogram(s, r);
-    return failed(exit_status::usage, "unknown command \"" + r.verb + "\"");
+    const verb* v = find_verb(r.verb);
+    if (v == nullptr) return failed(exit_status::usage, "unknown command '" + r.verb + "'");
+    return v->run(s, r);
 }
+
+}  // namespace ifc_tool

@@ -5,16 +5,19 @@
 #include "client/tool/reply.h"
 #include "client/tool/session.h"
 
+namespace ifc_tool {
+
 // true for the commands that only read (they may repeat with --interval).
 bool is_read_only(const request& r);
 
 reply run_command(session& s, const request& r);
 
-// The commands, grouped by what they talk about. Each checks its words first and connects
-// only when they are sound, so that a usage error is reported as such and sends nothing.
+// The handlers of the verb table, grouped by what they talk about. Each checks its words
+// first and connects only when they are sound, so that a usage error is reported as such and
+// sends nothing.
 reply run_get(session& s, const request& r);
 reply run_put(session& s, const request& r);
-reply run_ping(session& s);
+reply run_ping(session& s, const request& r);
 reply run_status(session& s, const request& r);
 reply run_select(session& s, const request& r);
 reply run_targets(session& s, const request& r);
@@ -31,3 +34,5 @@ reply connected(session& s, F&& f) {
     }
     return f(*conn.value());
 }
+
+}  // namespace ifc_tool

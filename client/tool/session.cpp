@@ -12,8 +12,11 @@ constexpr auto reuse_limit = std::chrono::seconds(protocol::wait_seconds) / 2;
 
 }  // namespace
 
+namespace ifc_tool {
+
 void session::set_endpoint(const ifc_client::endpoint& where) {
-    if (where.host == where_.host && where.port == where_.port && where.timeout == where_.timeout) {
+    if (where.host == where_.host && where.port == where_.port && where.timeout == where_.timeout &&
+        where.queue_wait == where_.queue_wait) {
         return;
     }
     close();
@@ -38,3 +41,5 @@ void session::close() {
     if (conn_ && conn_->is_open()) conn_->disconnect();
     conn_.reset();
 }
+
+}  // namespace ifc_tool

@@ -9,6 +9,8 @@
 
 #include "client/connection.h"
 
+namespace ifc_tool {
+
 class session {
   public:
     explicit session(ifc_client::endpoint where) : where_(std::move(where)) {}
@@ -30,3 +32,5 @@ class session {
     std::optional<ifc_client::connection> conn_;
     std::chrono::steady_clock::time_point last_use_{};
 };
+
+}  // namespace ifc_tool

@@ -1,40 +1,79 @@
 // status, select, targets and valves: read a setting, or change the named keys of it and
 // show what the server holds afterwards.
+#include <algorithm>
+
 #include "client/commands.h"
 #include "client/settings_access.h"
 #include "client/tool/run_command.h"
 #include "client/tool/text_table.h"
 #include "client/tool/write_reply.h"
 
+namespace ifc_tool {
+
 namespace {
 
 namespace cmd = ifc_client::commands;
 using ifc_client::change;
+using ifc_client::range_rule;
+using ifc_client::setting;
 using ifc_client::token;
 
-constexpr std::int32_t max_angle = 359;
+// What a settings command reads and writes, and how its keys are named in messages.
+struct setting_words {
+    setting what;
+    std::span<const std::string_view> keys;
+    std::string_view key_kind;  // "valve key"
+    // The command that shows every key, for keys too many to list in a message; "" when the
+    // message lists them itself.
+    std::string listing;
+};
 
 std::string colour_heading(std::string_view what, int colour, std::string_view unit = "") {
     return std::string(what) + " of colour " + std::to_string(colour) + std::string(unit) + "\n";
 }
 
-// Reads when there are no changes; else checks them (nothing is sent when check fails),
-// writes them and reads back. table renders the values.
-template <class Check, class Read, class Write, class Table>
-reply read_or_write(session& s, const request& r, nlohmann::ordered_json head, Check check,
-                    Read read, Write write, Table table) {
+range_rule rule_of(const request& r) {
+    return r.force ? range_rule::ignore : range_rule::enforce;
+}
+
+// Unknown keys first (the likelier mistake and the clearer message), then the one range rule
+// of every typed write, which --force lifts.
+ifc_client::status check_changes(const request& r, const setting_words& words,
+                                 std::span<const change> changes) {
+    if (auto known = ifc_client::check_keys(changes, words.keys, words.key_kind); !known) {
+        ifc_client::error e = known.failure();
+        if (!words.listing.empty()) {
+            e.detail += " ('" + r.command_text(words.listing) + "' shows every key)";
+        }
+        return e;
+    }
+    if (rule_of(r) == range_rule::enforce) {
+        if (auto fits = ifc_client::check_ranges(words.what, changes); !fits) {
+            ifc_client::error e = fits.failure();
+            e.detail += " (--force sends it all the same)";
+            return e;
+        }
+    }
+    return ifc_client::done{};
+}
+
+// Reads when there are no changes; else checks them (nothing is sent when they are not
+// sound), writes them and reads back. table renders the values.
+template <class Read, class Write, class Table>
+reply read_or_write(session& s, const request& r, const setting_words& words,
+                    nlohmann::ordered_json head, Read read, Write write, Table table) {
     auto changes = ifc_client::parse_changes(r.words);
     if (!changes) return failed(changes.failure());
-    if (auto ok = check(changes.value()); !ok) return failed(ok.failure());
+    if (auto ok = check_changes(r, words, changes.value()); !ok) return failed(ok.failure());
     return connected(s, [&](ifc_client::connection& conn) {
         if (changes->empty()) {
             auto values = read(conn);
             if (!values) return failed(values.failure());
-            return read_reply(std::move(head), values.value(), table(values->line));
+            return read_reply(std::move(head), words.what, values.value(), table(values->line));
         }
-        auto report = write(conn, changes.value());
+        auto report = write(conn, changes.value(), rule_of(r));
         if (!report) return failed(report.failure());
-        return write_reply(std::move(head), report.value(), changes.value(),
+        return write_reply(std::move(head), words.what, report.value(), changes.value(),
                            table(report->after.line));
     });
 }
@@ -65,99 +104,65 @@ std::string valve_table(std::span<const token> line, int colour) {
         if (on || rows.back()[0] != valve) rows.push_back(text_row{valve, "-", "-"});
         rows.back()[on ? 1 : 2] = std::to_string(t.value);
     }
-    return colour_heading("valve angles", colour, " (degrees)") + render_table(rows) + constants;
+    return colour_heading("valve angles", colour, " (degrees; keys VALVE_on and VALVE_off)") +
+           render_table(rows) + constants;
 }
 
-// Valve angles outside 0..359 are refused: the server would store them as they are.
-ifc_client::status check_angles(std::span<const change> changes) {
-    for (const change& c : changes) {
-        if (c.value < 0 || c.value > max_angle) {
-            return ifc_client::error{
-                ifc_client::errc::bad_request,
-                "angle " + c.key + "=" + std::to_string(c.value) + " is outside 0..359"};
-        }
-    }
-    return ifc_client::done{};
+// "all" is a word of its own: it takes no value, and no value of it selects anything.
+bool names_all(std::span<const change> changes) {
+    return std::any_of(changes.begin(), changes.end(),
+                       [](const change& c) { return c.key == cmd::select_all; });
 }
 
-ifc_client::status check_colour_value(std::span<const change> changes) {
-    for (const change& c : changes) {
-        if (c.key == "color" && !cmd::is_colour(c.value)) {
-            return ifc_client::error{
-                ifc_client::errc::bad_request,
-                "color=" + std::to_string(c.value) + " is not a colour number 1..6"};
-        }
-    }
-    return ifc_client::done{};
-}
-
-ifc_client::status check_flags(std::span<const change> changes) {
-    for (const change& c : changes) {
-        if (c.value != 0 && c.value != 1) {
-            return ifc_client::error{
-                ifc_client::errc::bad_request,
-                c.key + "=" + std::to_string(c.value) + ": a selection is 1 (selected) or 0 (not)"};
-        }
-    }
-    return ifc_client::done{};
+reply clear_selection(session& s) {
+    return connected(s, [](ifc_client::connection& conn) {
+        auto report = ifc_client::clear_selection(conn);
+        if (!report) return failed(report.failure());
+        std::vector<change> zeros;
+        for (std::string_view key : cmd::selection_keys)
+            zeros.push_back({std::string(key), 0});
+        return write_reply({{"command", "select"}}, setting::selection, report.value(), zeros,
+                           selection_table(report->after.line));
+    });
 }
 
 }  // namespace
 
 reply run_status(session& s, const request& r) {
     return read_or_write(
-        s, r, {{"command", "status"}},
-        [](std::span<const change> changes) {
-            if (auto known = ifc_client::check_keys(changes, cmd::status_keys, "status key");
-                !known) {
-                return known;
-            }
-            return check_colour_value(changes);
-        },
+        s, r, {setting::status, cmd::status_keys, "status key", ""}, {{"command", "status"}},
         [](ifc_client::connection& conn) { return ifc_client::read_status(conn); },
-        [](ifc_client::connection& conn, std::span<const change> changes) {
-            return ifc_client::write_status(conn, changes);
+        [](ifc_client::connection& conn, std::span<const change> changes, range_rule rule) {
+            return ifc_client::write_status(conn, changes, rule);
         },
         [](std::span<const token> line) { return "machine status\n" + render_token_line(line); });
 }
 
 reply run_select(session& s, const request& r) {
-    if (r.words.size() == 1 && r.words[0] == cmd::select_all) {
-        return connected(s, [](ifc_client::connection& conn) {
-            auto report = ifc_client::clear_selection(conn);
-            if (!report) return failed(report.failure());
-            std::vector<change> zeros;
-            for (std::string_view key : cmd::selection_keys)
-                zeros.push_back({std::string(key), 0});
-            return write_reply({{"command", "select"}}, report.value(), zeros,
-                               selection_table(report->after.line));
-        });
+    if (r.words.size() == 1 && r.words[0] == cmd::select_all) return clear_selection(s);
+    auto changes = ifc_client::parse_changes(r.words);
+    if (changes && names_all(changes.value())) {
+        return failed(exit_status::usage,
+                      "usage: '" + r.command_text("select all") +
+                          "' deselects every item and takes no value; no word selects them all");
     }
     return read_or_write(
-        s, r, {{"command", "select"}},
-        [](std::span<const change> changes) {
-            if (auto known = ifc_client::check_keys(changes, cmd::selection_keys, "selection item");
-                !known) {
-                return known;
-            }
-            return check_flags(changes);
-        },
+        s, r, {setting::selection, cmd::selection_keys, "selection item", "select"},
+        {{"command", "select"}},
         [](ifc_client::connection& conn) { return ifc_client::read_selection(conn); },
-        [](ifc_client::connection& conn, std::span<const change> changes) {
-            return ifc_client::write_selection(conn, changes);
+        [](ifc_client::connection& conn, std::span<const change> changes, range_rule rule) {
+            return ifc_client::write_selection(conn, changes, rule);
         },
         selection_table);
 }
 
 reply run_targets(session& s, const request& r) {
     return read_or_write(
-        s, r, {{"command", "targets"}, {"colour", r.colour}},
-        [](std::span<const change> changes) {
-            return ifc_client::check_keys(changes, cmd::target_keys, "target key");
-        },
+        s, r, {setting::targets, cmd::target_keys, "target key", ""},
+        {{"command", "targets"}, {"colour", r.colour}},
         [&](ifc_client::connection& conn) { return ifc_client::read_targets(conn, r.colour); },
-        [&](ifc_client::connection& conn, std::span<const change> changes) {
-            return ifc_client::write_targets(conn, r.colour, changes);
+        [&](ifc_client::connection& conn, std::span<const change> changes, range_rule rule) {
+            return ifc_client::write_targets(conn, r.colour, changes, rule);
         },
         [&](std::span<const token> line) {
             return colour_heading("arrival-timing targets", r.colour) + render_token_line(line);
@@ -166,18 +171,13 @@ reply run_targets(session& s, const request& r) {
 
 reply run_valves(session& s, const request& r) {
     return read_or_write(
-        s, r, {{"command", "valves"}, {"colour", r.colour}},
-        [](std::span<const change> changes) {
-            // Unknown keys first: they are the likelier mistake and the clearer message.
-            if (auto known = ifc_client::check_keys(changes, cmd::valve_keys, "valve key");
-                !known) {
-                return known;
-            }
-            return check_angles(changes);
-        },
+        s, r, {setting::valves, cmd::valve_keys, "valve key", "valves " + std::to_string(r.colour)},
+        {{"command", "valves"}, {"colour", r.colour}},
         [&](ifc_client::connection& conn) { return ifc_client::read_valves(conn, r.colour); },
-        [&](ifc_client::connection& conn, std::span<const change> changes) {
-            return ifc_client::write_valves(conn, r.colour, changes);
+        [&](ifc_client::connection& conn, std::span<const change> changes, range_rule rule) {
+            return ifc_client::write_valves(conn, r.colour, changes, rule);
         },
         [&](std::span<const token> line) { return valve_table(line, r.colour); });
 }
+
+}  // namespace ifc_tool

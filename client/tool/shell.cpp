@@ -5,12 +5,15 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <thread>
 
 #include "client/tool/run_command.h"
 #include "client/tool/words.h"
+
+namespace ifc_tool {
 
 namespace {
 
@@ -56,7 +59,7 @@ std::string clock_text() {
 enum class line_kind { command, skip, quit };
 
 // Runs one line of a batch or the prompt; status through out-parameter.
-line_kind run_line(session& s, const global_options& defaults, const std::string& line,
+line_kind run_line(session& s, const global_options& defaults, const std::string& line, origin from,
                    const std::string& error_prefix, int& status) {
     status = exit_status::ok;
     const auto words = split_words(line);
@@ -67,11 +70,7 @@ line_kind run_line(session& s, const global_options& defaults, const std::string
     }
     if (words->empty() || words->front().starts_with('#')) return line_kind::skip;
     if (words->front() == "quit" || words->front() == "exit") return line_kind::quit;
-    if (words->front() == "help") {
-        std::cout << help_text();
-        return line_kind::command;
-    }
-    const parse_result parsed = parse_arguments(*words, defaults, std::cout);
+    const parse_result parsed = parse_arguments(*words, defaults, from, std::cout);
     if (!parsed.line) {
         if (parsed.status != exit_status::ok) {
             std::cerr << "ifc-client: " << error_prefix << parsed.error << '\n';
@@ -80,13 +79,34 @@ line_kind run_line(session& s, const global_options& defaults, const std::string
         return line_kind::command;
     }
     if (!parsed.line->command) {
-        std::cerr << "ifc-client: " << error_prefix << "usage: no command (type help)\n";
+        std::cerr << "ifc-client: " << error_prefix << "usage: no command (type 'help')\n";
         status = exit_status::usage;
         return line_kind::command;
     }
     s.set_endpoint(parsed.line->options.endpoint());
     status = run_repeated(s, parsed.line->options, *parsed.line->command, error_prefix);
     return line_kind::command;
+}
+
+// Tab at the prompt: the words that may follow, as the shell's completion offers them.
+std::vector<std::string> prompt_matches;
+
+char* next_match(const char*, int state) {
+    static std::size_t next = 0;
+    if (state == 0) next = 0;
+    if (next >= prompt_matches.size()) return nullptr;
+    return ::strdup(prompt_matches[next++].c_str());
+}
+
+char** complete_at_prompt(const char* text, int start, int) {
+    rl_attempted_completion_over = 1;  // never file names
+    const auto before =
+        split_words(std::string_view(rl_line_buffer, static_cast<std::size_t>(start)));
+    prompt_matches = before ? completions(*before, text) : std::vector<std::string>{};
+    // A key is followed by its value, not by a blank.
+    const bool key = prompt_matches.size() == 1 && prompt_matches.front().ends_with('=');
+    rl_completion_append_character = key ? '\0' : ' ';
+    return rl_completion_matches(text, next_match);
 }
 
 }  // namespace
@@ -101,17 +121,26 @@ int run_repeated(session& s, const global_options& options, const request& r,
     }
     interrupt_guard guard;
     int status = exit_status::ok;
+    bool raw_printed = false;
     for (int round = 1; !interrupted; ++round) {
+        const std::string time = clock_text();
         if (repeat && options.format == output_format::table) {
-            std::cout << "--- " << clock_text() << " ---\n";
+            std::cout << "--- " << time << " ---\n";
         }
         reply result = run_command(s, r);
-        if (!result.error.empty()) result.error = error_prefix + result.error;
+        if (!result.error.empty()) {
+            result.error = error_prefix + (repeat ? time + ": " : "") + result.error;
+        }
+        // Raw answers of several rounds are separated by a line feed (at a terminal every
+        // answer ends with one already).
+        const bool raw_answer = options.format == output_format::raw && !result.answers.empty();
+        if (raw_answer && raw_printed && !stdout_is_terminal()) std::cout << '\n';
+        raw_printed |= raw_answer;
         print_reply(result, options.format);
-        status = result.status;
-        if (!repeat || status != exit_status::ok) break;
+        if (result.status != exit_status::ok) status = result.status;
+        // A usage error would fail every round alike.
+        if (!repeat || result.status == exit_status::usage) break;
         if (options.count > 0 && round >= options.count) break;
-        if (options.format == output_format::raw) std::cout << '\n';
         // Nobody else can reach the server while this connection is open.
         s.close();
         pause_for(options.interval_seconds);
@@ -123,8 +152,8 @@ int run_batch(session& s, const global_options& defaults, std::istream& in) {
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         int status = exit_status::ok;
-        const auto kind =
-            run_line(s, defaults, line, "line " + std::to_string(number) + ": ", status);
+        const auto kind = run_line(s, defaults, line, origin::command_line,
+                                   "line " + std::to_string(number) + ": ", status);
         if (kind == line_kind::quit) break;
         if (status != exit_status::ok) return status;
     }
@@ -137,8 +166,13 @@ int run_prompt(session& s, const global_options& defaults) {
     using_history();
     stifle_history(1000);
     if (!history.empty()) read_history(history.c_str());
+    rl_attempted_completion_function = complete_at_prompt;
+    // Words are separated by blanks only: "main_on=" is one word.
+    static char word_breaks[] = " \t\n";
+    rl_completer_word_break_characters = word_breaks;
+    rl_basic_word_break_characters = word_breaks;
     const std::string prompt = "ifc " + defaults.host + ":" + std::to_string(defaults.port) + "> ";
-    std::cout << "ifc-client: type a command (help lists them, quit leaves)\n";
+    std::cout << "ifc-client: type a command (Tab completes, help lists them, quit leaves)\n";
     for (;;) {
         char* input = readline(prompt.c_str());
         if (input == nullptr) break;
@@ -146,7 +180,7 @@ int run_prompt(session& s, const global_options& defaults) {
         std::free(input);
         if (line.find_first_not_of(" \t") != std::string::npos) add_history(line.c_str());
         int status = exit_status::ok;
-        if (run_line(s, defaults, line, "", status) == line_kind::quit) break;
+        if (run_line(s, defaults, line, origin::prompt, "", status) == line_kind::quit) break;
         // The server serves one client at a time: free it while the operator types.
         s.close();
     }
@@ -154,3 +188,5 @@ int run_prompt(session& s, const global_options& defaults) {
     std::cout << '\n';
     return exit_status::ok;
 }
+
+}  // namespace ifc_tool

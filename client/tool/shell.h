@@ -8,9 +8,12 @@
 #include "client/tool/cli.h"
 #include "client/tool/session.h"
 
+namespace ifc_tool {
+
 // Runs the command, and with --interval again every interval until --count rounds are done
-// or Ctrl-C is pressed. Prints each reply; error lines start with error_prefix. Returns the
-// exit status of the last round (the first failing round ends the repetition).
+// or Ctrl-C is pressed; a failed round is reported with its time and the next one goes on.
+// Prints each reply; error lines start with error_prefix. Returns the exit status of the last
+// round that failed (0 when none did); a usage error ends the repetition at once.
 int run_repeated(session& s, const global_options& options, const request& r,
                  const std::string& error_prefix = "");
 
@@ -18,6 +21,8 @@ int run_repeated(session& s, const global_options& options, const request& r,
 // "exit" ends the batch. The first failing line ends the run: its status is the result.
 int run_batch(session& s, const global_options& defaults, std::istream& in);
 
-// Reads commands at a prompt with line editing and history until "quit" or end of input.
-// A failing command is reported and the prompt continues; the result is 0.
+// Reads commands at a prompt with line editing, Tab completion and history until "quit" or
+// end of input. A failing command is reported and the prompt continues; the result is 0.
 int run_prompt(session& s, const global_options& defaults);
+
+}  // namespace ifc_tool

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace ifc_tool {
+
 namespace {
 
 bool is_number(const std::string& cell) {
@@ -57,3 +59,5 @@ std::string bar(std::int64_t value, std::int64_t max, int width) {
     const auto cells = std::max<std::int64_t>(1, (value * width + max / 2) / max);
     return std::string(static_cast<std::size_t>(std::min<std::int64_t>(cells, width)), '#');
 }
+
+}  // namespace ifc_tool

@@ -8,6 +8,8 @@
 
 #include "client/token_line.h"
 
+namespace ifc_tool {
+
 using text_row = std::vector<std::string>;
 
 // The rows as aligned columns, two blanks apart; a column is right-aligned when every cell
@@ -19,3 +21,5 @@ std::string render_token_line(std::span<const ifc_client::token> line);
 
 // A horizontal bar of width cells for value out of max.
 std::string bar(std::int64_t value, std::int64_t max, int width);
+
+}  // namespace ifc_tool

@@ -1,5 +1,7 @@
 #include "client/tool/words.h"
 
+namespace ifc_tool {
+
 std::optional<std::vector<std::string>> split_words(std::string_view line) {
     std::vector<std::string> words;
     std::string word;
@@ -34,3 +36,5 @@ std::optional<std::vector<std::string>> split_words(std::string_view line) {
     if (in_word) words.push_back(std::move(word));
     return words;
 }
+
+}  // namespace ifc_tool

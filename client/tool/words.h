@@ -9,5 +9,9 @@
 #include <string_view>
 #include <vector>
 
+namespace ifc_tool {
+
 // The words of line; nullopt when a quote is not closed.
 std::optional<std::vector<std::string>> split_words(std::string_view line);
+
+}  // namespace ifc_tool

@@ -1,5 +1,11 @@
 #include "client/tool/write_reply.h"
 
+#include <algorithm>
+
+#include "lib/protocol.h"
+
+namespace ifc_tool {
+
 namespace {
 
 using ifc_client::change;
@@ -18,21 +24,66 @@ std::string not_applied_message(std::span<const ifc_client::mismatch> missed) {
     return text;
 }
 
+// The items of line outside their range, except those just written (a forced write may put
+// them there on purpose).
+std::vector<std::string> suspects_of(ifc_client::setting what,
+                                     std::span<const ifc_client::token> line,
+                                     std::span<const change> written) {
+    std::vector<std::string> suspects;
+    for (const auto& t : ifc_client::out_of_range(what, line)) {
+        const bool was_written = std::any_of(written.begin(), written.end(),
+                                             [&](const change& c) { return c.key == t.key; });
+        if (was_written) continue;
+        suspects.push_back(t.key + "=" + std::to_string(t.value) + " (" +
+                           ifc_client::describe(*ifc_client::range_of(what, t.key)) + ")");
+    }
+    return suspects;
+}
+
+void add_damage_warning(reply& out, ifc_client::setting what,
+                        std::span<const ifc_client::token> line, std::span<const change> written) {
+    const std::string warning =
+        damage_warning(settings_file_of(what), suspects_of(what, line, written));
+    if (!warning.empty()) out.warnings.push_back(warning);
+}
+
 }  // namespace
 
-reply read_reply(nlohmann::ordered_json head, const ifc_client::line_answer& values,
-                 std::string table) {
+std::string_view settings_file_of(ifc_client::setting what) {
+    return what == ifc_client::setting::valves ? protocol::valve_settings_file
+                                               : protocol::interface_settings_file;
+}
+
+std::string damage_warning(std::string_view file, std::span<const std::string> suspects) {
+    if (suspects.empty()) return {};
+    std::string text = "the server answered values that no sound settings file holds:";
+    for (const std::string& s : suspects)
+        text += " " + s;
+    return text + "; " + std::string(file) +
+           " in its working directory may be damaged (ifc-settings check " + std::string(file) +
+           " tells)";
+}
+
+reply read_reply(nlohmann::ordered_json head, ifc_client::setting what,
+                 const ifc_client::line_answer& values, std::string table) {
     reply out;
     out.answers.push_back(values.text);
     out.table = std::move(table);
     out.json = std::move(head);
     out.json["values"] = json_of(values.line);
+    add_damage_warning(out, what, values.line, {});
     return out;
 }
 
-reply write_reply(nlohmann::ordered_json head, const ifc_client::write_report& report,
-                  std::span<const change> changes, std::string table) {
-    reply out = read_reply(std::move(head), report.after, std::move(table));
+reply write_reply(nlohmann::ordered_json head, ifc_client::setting what,
+                  const ifc_client::write_report& report, std::span<const change> changes,
+                  std::string table) {
+    reply out;
+    out.answers.push_back(report.after.text);
+    out.table = std::move(table);
+    out.json = std::move(head);
+    out.json["values"] = json_of(report.after.line);
+    add_damage_warning(out, what, report.after.line, changes);
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     std::string lines;
     for (const change& c : ifc_client::latest_changes(changes)) {
@@ -55,3 +106,5 @@ reply write_reply(nlohmann::ordered_json head, const ifc_client::write_report& r
     }
     return out;
 }
+
+}  // namespace ifc_tool

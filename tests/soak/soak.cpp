@@ -24,10 +24,10 @@
 #include <string_view>
 
 #include "lib/protocol.h"
-#include "tests/soak/process_stats.h"
 #include "tests/soak/raw_client.h"
 #include "tests/soak/soak_requests.h"
 #include "tests/support/files.h"
+#include "tests/support/process_stats.h"
 #include "tests/support/server_process.h"
 #include "tests/support/settings_model.h"
 
@@ -362,7 +362,8 @@ std::pair<int, long> soak_run::measure() {
     // The server has closed every earlier connection once it answers on a new one.
     auto answer = conn().get("IFC_get_stat");
     if (!answer) fail("the server does not answer");
-    return {soak::open_descriptors(server_.pid()), soak::status_kib(server_.pid(), "VmRSS")};
+    return {process_stats::open_descriptors(server_.pid()),
+            process_stats::status_kib(server_.pid(), "VmRSS")};
 }
 
 // Every path once, the largest payload among them, so that what the server touches only on
@@ -420,7 +421,7 @@ int soak_run::run() {
     }
     check_final_state();
     const auto [fds_after, rss_after] = measure();
-    const long hwm = soak::status_kib(server_.pid(), "VmHWM");
+    const long hwm = process_stats::status_kib(server_.pid(), "VmHWM");
     const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
 
     std::printf("soak: %ld requests over %ld connections in %.1f s\n", options_.requests,

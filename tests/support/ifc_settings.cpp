@@ -39,6 +39,18 @@ std::int32_t ifc_slot(const server_process& server, int record, int slot) {
     return int32_at(ifc_settings(server), slot_offset(record, slot));
 }
 
+std::int32_t ifc_slot(const server_process& server, std::string_view record, int slot) {
+    constexpr std::pair<std::string_view, int> records[] = {
+        {"Tot", ifc_record::Tot},       {"Twt", ifc_record::Twt}, {"STAT_1", ifc_record::STAT_1},
+        {"STAT_2", ifc_record::STAT_2}, {"V", ifc_record::V},     {"S1", ifc_record::S1},
+        {"S2", ifc_record::S2},         {"S3", ifc_record::S3},   {"S4", ifc_record::S4}};
+    for (const auto& [name, index] : records) {
+        if (name == record) return ifc_slot(server, index, slot);
+    }
+    ADD_FAILURE() << "no interface record " << record;
+    return 0;
+}
+
 std::vector<std::string> stdout_lines_starting(const server_process& server,
                                                std::string_view prefix) {
     std::vector<std::string> lines;

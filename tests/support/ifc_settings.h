@@ -40,8 +40,9 @@ std::string put_then_get(ifc_client::connection& conn, std::string_view put_name
 
 // The whole interface settings file of the server ("" when missing).
 std::string ifc_settings(const server_process& server);
-// The int32 in slot of record in the server's interface settings file.
+// The int32 in slot of record (its index or its name) in the server's interface settings file.
 std::int32_t ifc_slot(const server_process& server, int record, int slot);
+std::int32_t ifc_slot(const server_process& server, std::string_view record, int slot);
 
 // Lines of the server's standard output that begin with prefix, in order.
 std::vector<std::string> stdout_lines_starting(const server_process& server,

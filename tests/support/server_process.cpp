@@ -16,6 +16,7 @@
 
 #include "lib/protocol.h"
 #include "server/tcp9002.h"
+#include "tests/support/spawned_program.h"
 
 namespace test_support {
 
@@ -208,31 +209,12 @@ int server_process::wait_exit(std::chrono::milliseconds limit) {
 }
 
 finished_run run_to_exit(const char* program, std::chrono::milliseconds limit) {
-    temp_dir workdir;
-    temp_dir capture;
-    const std::string out = capture.file(stdout_name);
-    const std::string err = capture.file(stderr_name);
-    std::fflush(stdout);
-    std::fflush(stderr);
-    const pid_t pid = ::fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        if (::chdir(workdir.path().c_str()) != 0) _exit(121);
-        redirect_output(out, err);
-        ::execl(program, program, static_cast<char*>(nullptr));
-        _exit(122);
-    }
-    finished_run run;
-    int status = 0;
-    const bool ended = wait_until([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, limit);
-    if (!ended) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-    }
-    run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.stdout_text = read_file(out).value_or("");
-    run.stderr_text = read_file(err).value_or("");
-    return run;
+    const temp_dir workdir;
+    run_options options;
+    options.workdir = workdir.path();
+    options.limit = limit;
+    const finished_program run = run_program({program}, options);
+    return finished_run{run.status, run.out, run.err};
 }
 
 }  // namespace test_support

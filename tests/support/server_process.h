@@ -68,7 +68,7 @@ class server_process {
 
 // The outcome of a program run to its end.
 struct finished_run {
-    int exit_status = -1;  // the exit code; 128 + signal when a signal ended it
+    int exit_status = -1;  // as run_program gives it (spawned_program.h)
     std::string stdout_text;
     std::string stderr_text;
 };

@@ -68,7 +68,9 @@ std::string valve_record_of(std::string_view key);
 // The 45 valve keys in answer order.
 const std::vector<std::string>& valve_keys();
 
-// A selection keyword and the interface slot behind it.
+// A selection keyword and the interface slot behind it. The tests' own copy of the mapping,
+// written from the documentation and kept apart from the server's table: it is the oracle
+// that table is checked against, so the tests must not use the server's.
 struct select_slot {
     const char* key;
     const char* record;

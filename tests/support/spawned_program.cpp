@@ -59,29 +59,45 @@ void kill_and_reap(pid_t pid) {
 
 }  // namespace
 
-command_result run_command(const std::vector<std::string>& argv,
-                           const std::vector<std::string>& environment,
-                           std::chrono::milliseconds limit) {
-    command_result result;
+finished_program run_program(const std::vector<std::string>& argv, const run_options& options) {
+    finished_program result;
     if (argv.empty()) return result;
     temp_dir capture;
+    const std::string in = capture.file("stdin.txt");
     const std::string out = capture.file(stdout_name);
+    const std::string err = options.merge_output ? out : capture.file(stderr_name);
+    write_file(in, options.stdin_text);
     auto args = argv_pointers(argv);
     std::fflush(stdout);
     std::fflush(stderr);
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        redirect_child_output(out, out);
-        for (const auto& entry : environment)
+        if (!options.workdir.empty() && ::chdir(options.workdir.c_str()) != 0) _exit(121);
+        redirect_child_output(out, err);
+        const int in_fd = ::open(in.c_str(), O_RDONLY);
+        if (in_fd < 0 || ::dup2(in_fd, STDIN_FILENO) < 0) _exit(120);
+        for (const auto& entry : options.environment)
             ::putenv(const_cast<char*>(entry.c_str()));
         ::execvp(args[0], args.data());
         _exit(127);
     }
-    result.status = wait_exit(pid, limit);
+    result.status = wait_exit(pid, options.limit);
     if (result.status < 0) kill_and_reap(pid);
-    result.output = read_file(out).value_or("");
+    result.out = read_file(out).value_or("");
+    if (!options.merge_output) result.err = read_file(err).value_or("");
     return result;
+}
+
+command_result run_command(const std::vector<std::string>& argv,
+                           const std::vector<std::string>& environment,
+                           std::chrono::milliseconds limit) {
+    run_options options;
+    options.environment = environment;
+    options.merge_output = true;
+    options.limit = limit;
+    const finished_program run = run_program(argv, options);
+    return command_result{run.status, run.out};
 }
 
 std::string find_in_path(std::string_view program) {

@@ -1,6 +1,7 @@
-// Programs other than the server loop for tests: a command run to its end (cmake --install,
-// systemd-analyze), and a long-running executable started from any path in a working
-// directory, its standard output and error captured in files.
+// Programs other than the server loop for tests: a program run to its end (cmake --install,
+// systemd-analyze, the tools, the server that cannot listen), and a long-running executable
+// started from any path in a working directory, its standard output and error captured in
+// files.
 #pragma once
 
 #include <sys/types.h>
@@ -14,16 +15,34 @@
 
 namespace test_support {
 
-struct command_result {
-    // The exit status; -1 when the command could not be run or did not end within its limit
-    // (it is then killed).
+// How run_program runs a program to its end.
+struct run_options {
+    std::vector<std::string> environment;  // entries "NAME=value" added to this process's
+    std::string workdir;                   // "" for this process's working directory
+    std::string stdin_text;                // given as a file, so the program sees no terminal
+    bool merge_output = false;             // standard error into standard output, in order
+    std::chrono::milliseconds limit = std::chrono::seconds(120);
+};
+
+struct finished_program {
+    // The exit status; 128 + the signal when a signal ended it; -1 when it did not end within
+    // its limit (it is then killed) or could not be started.
     int status = -1;
+    std::string out;
+    std::string err;  // empty with merge_output
+};
+
+// The one way the tests run a program to its end: argv[0] is a path, or a name looked up in
+// PATH. Every other runner below is this one with a few options set.
+finished_program run_program(const std::vector<std::string>& argv, const run_options& options);
+
+struct command_result {
+    int status = -1;  // as finished_program's
     // Standard output and standard error, in the order written.
     std::string output;
 };
 
-// Runs argv[0] (a path, or a name looked up in PATH) with argv, adding environment entries
-// of the form "NAME=value", and waits for it, at most limit.
+// Runs argv with environment entries added and waits for it, at most limit.
 command_result run_command(const std::vector<std::string>& argv,
                            const std::vector<std::string>& environment = {},
                            std::chrono::milliseconds limit = std::chrono::seconds(120));
