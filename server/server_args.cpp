@@ -60,7 +60,7 @@ server_args parse_server_args(std::span<const char* const> args) {
 }
 
 std::string server_usage() {
-    return "usage: ifc-server [--port N] [--help] [--version]\n";
+    return "Usage: ifc-server [--port N] [--help] [--version]\n";
 }
 
 std::string server_help() {
