@@ -109,7 +109,7 @@ result<connection> connection::open(const endpoint& where) {
     const timeval tv = to_timeval(where.timeout);
     setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    return connection(std::move(fd), where.timeout);
+    return connection(std::move(fd), where.timeout, std::max(where.deadline, where.timeout));
 }
 
 error connection::fail(errc code, std::string detail) {
@@ -117,12 +117,51 @@ error connection::fail(errc code, std::string detail) {
     return error{code, std::move(detail)};
 }
 
+// Bounds one exchange as a whole: a server that sends one byte just before each wait runs out
+// would otherwise keep the client for as long as it likes.
+class connection::exchange_scope {
+  public:
+    explicit exchange_scope(connection& conn) : conn_(conn) {
+        conn_.exchange_end_ = clock::now() + conn_.deadline_;
+    }
+    ~exchange_scope() { conn_.exchange_end_.reset(); }
+    exchange_scope(const exchange_scope&) = delete;
+    exchange_scope& operator=(const exchange_scope&) = delete;
+
+  private:
+    connection& conn_;
+};
+
+status connection::wait_ready(short events, std::string_view waiting_for) {
+    if (!exchange_end_) return done{};  // the socket's own time-outs bound each call
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*exchange_end_ - clock::now());
+    const std::string past_deadline =
+        "no complete exchange within the deadline of " + std::to_string(deadline_.count()) + " ms";
+    if (left.count() <= 0) return fail(errc::timeout, past_deadline);
+    const auto wait = std::min(left, timeout_);
+    pollfd pfd{fd_.get(), events, 0};
+    int ready;
+    do
+        ready = ::poll(&pfd, 1, poll_millis(wait));
+    while (ready < 0 && errno == EINTR);
+    if (ready < 0) return fail(errc::io, errno_text("poll"));
+    if (ready == 0)
+        return fail(errc::timeout, wait == left ? past_deadline : std::string(waiting_for));
+    return done{};
+}
+
 status connection::send_bytes(std::string_view bytes) {
     if (!fd_) return error{errc::closed, "connection is closed"};
+    // Within an exchange every call waits for readiness first and then does not block, so
+    // that the deadline holds.
+    const int dont_wait = exchange_end_ ? MSG_DONTWAIT : 0;
     while (!bytes.empty()) {
-        const ssize_t k = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (auto ready = wait_ready(POLLOUT, "sending"); !ready) return ready;
+        const ssize_t k = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | dont_wait);
         if (k < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR || (dont_wait && (errno == EAGAIN || errno == EWOULDBLOCK))) {
+                continue;
+            }
             if (errno == EAGAIN || errno == EWOULDBLOCK) return fail(errc::timeout, "sending");
             if (errno == EPIPE || errno == ECONNRESET) return fail(errc::closed, "sending");
             return fail(errc::io, errno_text("send"));
@@ -136,14 +175,17 @@ result<std::string> connection::recv_bytes(std::size_t count) {
     if (!fd_) return error{errc::closed, "connection is closed"};
     std::string bytes(count, '\0');
     std::size_t got = 0;
+    const int dont_wait = exchange_end_ ? MSG_DONTWAIT : 0;
     while (got < count) {
-        const ssize_t k = ::recv(fd_.get(), bytes.data() + got, count - got, 0);
+        const std::string waiting_for =
+            "waiting for " + std::to_string(count - got) + " more bytes from the server";
+        if (auto ready = wait_ready(POLLIN, waiting_for); !ready) return ready.failure();
+        const ssize_t k = ::recv(fd_.get(), bytes.data() + got, count - got, dont_wait);
         if (k < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                return fail(errc::timeout, "waiting for " + std::to_string(count - got) +
-                                               " more bytes from the server");
+            if (errno == EINTR || (dont_wait && (errno == EAGAIN || errno == EWOULDBLOCK))) {
+                continue;
             }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return fail(errc::timeout, waiting_for);
             if (errno == ECONNRESET) return fail(errc::closed, "connection reset");
             return fail(errc::io, errno_text("recv"));
         }
@@ -170,6 +212,7 @@ result<std::string> connection::get(std::string_view name) {
     if (name.size() > static_cast<std::size_t>(protocol::name_field_len)) {
         return error{errc::bad_request, "command name longer than 20 characters"};
     }
+    const exchange_scope exchange(*this);
     if (auto sent = send_bytes(header_with(protocol::get_token, name)); !sent) {
         return sent.failure();
     }
@@ -206,6 +249,7 @@ status connection::put(std::string_view name, std::string_view argument) {
 }
 
 status connection::put_payload(std::string_view payload) {
+    const exchange_scope exchange(*this);
     if (auto sent = send_bytes(header_with(protocol::put_token, std::to_string(payload.size())));
         !sent) {
         return sent;
@@ -229,10 +273,12 @@ status connection::put_payload(std::string_view payload) {
 }
 
 status connection::ping() {
+    const exchange_scope exchange(*this);
     return send_bytes(header_with(protocol::ping_token, ""));
 }
 
 status connection::disconnect() {
+    const exchange_scope exchange(*this);
     status sent = send_bytes(header_with(protocol::disconnect_token, ""));
     fd_.reset();
     return sent;

@@ -1,10 +1,12 @@
 // A connection to the server and the four exchanges of its protocol: GET, PUT, PING and
-// DISCONNECT. Every wait is bounded by the connection's time-out; tokens are read by exact
-// byte counts, so it does not matter how the stream splits or merges them.
+// DISCONNECT. Every wait is bounded by the connection's time-out, and every exchange as a whole
+// by its deadline; tokens are read by exact byte counts, so it does not matter how the stream
+// splits or merges them.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,7 +19,12 @@ namespace ifc_client {
 struct endpoint {
     std::string host = "127.0.0.1";
     std::uint16_t port = protocol::server_port;
+    // The longest wait for the next bytes (and for the connection to be set up).
     std::chrono::milliseconds timeout{5000};
+    // The longest one exchange (a GET with its answer, a PUT with its payload and "FIN") may
+    // take in all, however the bytes trickle in; never shorter than timeout. A healthy server
+    // finishes a transfer within its own 10-second limit.
+    std::chrono::milliseconds deadline{protocol::transfer_seconds * 1000};
 };
 
 class connection {
@@ -51,14 +58,24 @@ class connection {
     void abort();
 
   private:
-    connection(unique_fd fd, std::chrono::milliseconds timeout)
-        : fd_(std::move(fd)), timeout_(timeout) {}
+    using clock = std::chrono::steady_clock;
+    class exchange_scope;
+
+    connection(unique_fd fd, std::chrono::milliseconds timeout, std::chrono::milliseconds deadline)
+        : fd_(std::move(fd)), timeout_(timeout), deadline_(deadline) {}
     // Closes the connection after a failure: the stream is at an unknown place.
     error fail(errc code, std::string detail);
     status expect_token(std::string_view token);
+    // Within an exchange: waits until the socket is ready for events, at most the time-out and
+    // what is left of the exchange's deadline (errc::timeout, naming waiting_for or the
+    // deadline). Outside the exchanges: done at once.
+    status wait_ready(short events, std::string_view waiting_for);
 
     unique_fd fd_;
     std::chrono::milliseconds timeout_;
+    std::chrono::milliseconds deadline_;
+    // The end of the exchange under way; none outside the exchanges (byte-level access).
+    std::optional<clock::time_point> exchange_end_;
 };
 
 }  // namespace ifc_client
