@@ -238,6 +238,7 @@ bool controller_poller::run_writes(std::deque<write_job> jobs) {
     }
     for (std::size_t i = 0; i < jobs.size(); ++i)
         jobs[i].done.set_value(std::move(outcomes[i]));
+    return conn.ok();
 }
 
 }  // namespace gateway
