@@ -316,7 +316,9 @@ void configure_server(httplib::Server& server, const http_settings& settings) {
     server.set_payload_max_length(max_body_bytes);
     server.set_read_timeout(5, 0);
     server.set_write_timeout(5, 0);
-    server.set_keep_alive_timeout(5);
+    // A connection holds a worker thread while it is kept open: idle connections are closed
+    // after a second, so that browsers refreshing every few seconds share the threads.
+    server.set_keep_alive_timeout(1);
     server.set_keep_alive_max_count(1000);
     server.set_tcp_nodelay(true);
     // The pages load nothing from elsewhere and run no inline script.

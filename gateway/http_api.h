@@ -13,7 +13,7 @@ namespace gateway {
 struct http_settings {
     bool read_only = false;
     std::string token;  // empty: writes need no token
-    int threads = 16;
+    int threads = 32;
 };
 
 // The largest request body the API reads; larger ones are answered 413.

@@ -40,7 +40,7 @@ struct options {
     bool read_only = false;
     std::string token_file;
     std::string token;  // read from token_file
-    int http_threads = 16;
+    int http_threads = 32;
 };
 
 // "loom1=10.0.0.7:9002", "loom2=10.0.0.8" (port 9002): a name of letters, digits, '-', '_'
