@@ -124,17 +124,17 @@ void add_snapshot(exposition& e, const machine_snapshot& s) {
     for (const auto& [side, side_text] : sides) {
         const auto& h = s.histogram_of(side);
         const auto& shows = s.histogram_selection.of(side);
-        e.add("ifc_histogram_selected_colour", "Weft colour the histogram shows", kind::gauge,
+        e.add("ifc_arrival_shown_colour", "Weft colour the histogram shows", kind::gauge,
               shows.colour, {{"side", side_text}});
-        e.add("ifc_histogram_selected_item_info", "Timing item the histogram shows (always 1)",
+        e.add("ifc_arrival_shown_item_info", "Timing item the histogram shows (always 1)",
               kind::gauge, 1, {{"side", side_text}, {"item", shows.item}});
         for (std::size_t i = 0; i < histogram_summary_names.size(); ++i) {
-            e.add("ifc_histogram_summary", "Summary values of the histogram", kind::gauge,
+            e.add("ifc_arrival_statistic", "Summary values of the histogram", kind::gauge,
                   h.summary[i].value,
                   {{"side", side_text}, {"value", std::string(histogram_summary_names[i])}});
         }
         for (std::size_t bin = 0; bin < h.bins.size(); ++bin) {
-            e.add("ifc_histogram_bin_samples", "Samples in one bin of the histogram", kind::gauge,
+            e.add("ifc_arrival_bin_samples", "Samples in one bin of the histogram", kind::gauge,
                   static_cast<double>(h.bins[bin]),
                   {{"side", side_text}, {"bin", std::to_string(bin)}});
         }

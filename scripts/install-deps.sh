@@ -6,6 +6,12 @@ set -euo pipefail
 packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev libbenchmark-dev
           libcli11-dev nlohmann-json3-dev libedit-dev clang clang-14 libclang-rt-14-dev
           dpkg-dev file systemd)
+# ifc-gateway: what its build needs (the HTTP server library; JSON and CLI11 are above).
+gateway_build_packages=(libcpp-httplib-dev)
+# ifc-gateway: what its tests need: a real Prometheus and promtool, and a headless Chromium
+# driven through chromedriver by the system python's selenium.
+gateway_test_packages=(prometheus chromium chromium-driver python3-selenium)
+packages+=("${gateway_build_packages[@]}" "${gateway_test_packages[@]}")
 
 missing=()
 for pkg in "${packages[@]}"; do

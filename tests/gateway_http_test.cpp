@@ -201,8 +201,8 @@ TEST_F(GatewayHttp, MetricsNameEachControllerAndFamily) {
           "ifc_target_degrees{controller=\"loom1\",colour=\"3\",target=\"tw\"} 240\n",
           "ifc_valve_angle_degrees{controller=\"loom1\",colour=\"1\",valve=\"main\",edge=\"on\"} "
           "90\n",
-          "ifc_histogram_bin_samples{controller=\"loom1\",side=\"left\",bin=\"23\"} 300\n",
-          "ifc_histogram_summary{controller=\"loom1\",side=\"right\",value=\"sigma\"} 4.52\n",
+          "ifc_arrival_bin_samples{controller=\"loom1\",side=\"left\",bin=\"23\"} 300\n",
+          "ifc_arrival_statistic{controller=\"loom1\",side=\"right\",value=\"sigma\"} 4.52\n",
           "ifc_writes_total{controller=\"gone\",outcome=\"applied\"} 0\n",
           "ifc_machine_status{controller=\"loom1\",item=\"color\"} 1\n"}) {
         EXPECT_NE(text.find(sample), std::string::npos) << sample;
