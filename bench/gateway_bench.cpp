@@ -11,7 +11,9 @@
 // Every server is the real ifc-server executable on a loopback port of its own.
 //
 //   gateway_bench [--scale F]      F scales the number of requests and the windows (default 1)
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,6 +47,7 @@ using steady = std::chrono::steady_clock;
 class child {
   public:
     child(const std::string& path, const std::vector<std::string>& args, const std::string& dir) {
+        std::fflush(stdout);  // or the child would print what this process has buffered
         pid_ = ::fork();
         if (pid_ < 0) die("fork failed");
         if (pid_ == 0) {
@@ -83,11 +86,19 @@ struct scratch_dir {
     ~scratch_dir() { std::filesystem::remove_all(path); }
 };
 
+// A port nothing listened on a moment ago.
 std::uint16_t free_port() {
-    httplib::Server probe;
-    const int port = probe.bind_to_any_port("127.0.0.1");
-    if (port <= 0) die("no free port");
-    return static_cast<std::uint16_t>(port);
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        die("no free port");
+    }
+    ::close(fd);
+    return ntohs(addr.sin_port);
 }
 
 bool wait_answering(std::uint16_t port) {
@@ -326,10 +337,12 @@ void memory(double scale) {
     if (live != controllers) die("only " + std::to_string(live) + " controllers are reachable");
     const long rss = status_kib(gateway_process.pid(), "VmRSS");
     const long hwm = status_kib(gateway_process.pid(), "VmHWM");
-    std::printf(
-        "ifc-gateway resident memory, %d controllers polled every 2 s, 32 viewers: "
-        "%.1f MiB now, %.1f MiB peak (target < 20 MiB: %s)\n",
-        controllers, rss / 1024.0, hwm / 1024.0, hwm < 20 * 1024 ? "met" : "MISSED");
+    std::printf("ifc-gateway resident memory, %d controllers polled every 2 s, 32 viewers: "
+                "%.1f MiB now (%.1f MiB anonymous, %.1f MiB of mapped files), %.1f MiB peak "
+                "(target < 20 MiB: %s)\n",
+                controllers, rss / 1024.0, status_kib(gateway_process.pid(), "RssAnon") / 1024.0,
+                status_kib(gateway_process.pid(), "RssFile") / 1024.0, hwm / 1024.0,
+                hwm < 20 * 1024 ? "met" : "MISSED");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "gateway/metrics.h"
+#include "gateway/render_cache.h"
 #include "gateway/web_assets.h"
 #include "lib/protocol.h"
 
@@ -28,6 +29,19 @@ void send_json(Response& res, int status, const std::string& body) {
     res.set_header("Cache-Control", "no-store");
     res.set_content(body, json_type);
 }
+
+// Sends a shared text without copying it: it lives as long as the response needs it.
+void send_shared(Response& res, std::shared_ptr<const std::string> text, const char* type) {
+    const std::size_t size = text->size();
+    res.set_content_provider(
+        size, type, [text](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            sink.write(text->data() + offset, length);
+            return true;
+        });
+}
+
+// The list and the metrics are rendered at most once a second for all their readers.
+constexpr std::chrono::milliseconds shared_render_period{1000};
 
 void send_error(Response& res, int status, const std::string& message) {
     send_json(res, status, json{{"message", message}}.dump());
@@ -195,13 +209,18 @@ void add_api(httplib::Server& server, fleet& machines, const http_settings& sett
                        {"controllers", machines.pollers().size()}}
                       .dump());
     });
-    server.Get("/api/controllers", [&machines](const Request&, Response& res) {
-        const auto now = steady_clock::now();
-        json list = json::array();
-        for (const auto& poller : machines.pollers()) {
-            list.push_back(list_entry(poller->view(), machines.settings(), now));
-        }
-        send_json(res, 200, list.dump());
+    auto list_cache = std::make_shared<render_cache>(shared_render_period);
+    server.Get("/api/controllers", [&machines, list_cache](const Request&, Response& res) {
+        const auto text = list_cache->get([&machines] {
+            const auto now = steady_clock::now();
+            json list = json::array();
+            for (const auto& poller : machines.pollers()) {
+                list.push_back(list_entry(poller->view(), machines.settings(), now));
+            }
+            return list.dump();
+        });
+        res.set_header("Cache-Control", "no-store");
+        send_shared(res, text, json_type);
     });
     server.Get(std::string("/api/controllers/") + name_pattern,
                [&machines](const Request& req, Response& res) {
@@ -246,12 +265,15 @@ void add_api(httplib::Server& server, fleet& machines, const http_settings& sett
 }
 
 void add_metrics(httplib::Server& server, fleet& machines, const http_settings& settings) {
-    server.Get("/metrics", [&machines](const Request&, Response& res) {
-        std::vector<controller_view> views;
-        for (const auto& poller : machines.pollers())
-            views.push_back(poller->view());
-        res.set_content(fleet_metrics(views, steady_clock::now()),
-                        std::string(metrics_content_type).c_str());
+    auto metrics_cache = std::make_shared<render_cache>(shared_render_period);
+    server.Get("/metrics", [&machines, metrics_cache](const Request&, Response& res) {
+        const auto text = metrics_cache->get([&machines] {
+            std::vector<controller_view> views;
+            for (const auto& poller : machines.pollers())
+                views.push_back(poller->view());
+            return fleet_metrics(views, steady_clock::now());
+        });
+        send_shared(res, text, std::string(metrics_content_type).c_str());
     });
     // At most half the HTTP threads poll on request, so that probes cannot starve the API.
     auto probes = std::make_shared<std::atomic<int>>(0);

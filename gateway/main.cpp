@@ -1,5 +1,6 @@
 // ifc-gateway: polls weft-insertion controllers over their request protocol and serves what it
 // read as a web panel, a JSON API and Prometheus metrics. See docs/gateway.md.
+#include <malloc.h>
 #include <signal.h>
 
 #include <atomic>
@@ -34,6 +35,10 @@ int main(int argc, char** argv) {
         return parsed.exit_status;
     }
     const gateway::options& settings = *parsed.settings;
+
+    // One allocation arena per thread would keep the memory each poller and HTTP worker ever
+    // freed; two arenas serve the gateway's light load with a fraction of the memory.
+    mallopt(M_ARENA_MAX, 2);
 
     const sigset_t signals = stop_signals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
