@@ -238,7 +238,7 @@ void add_api(httplib::Server& server, fleet& machines, const http_settings& sett
         {"histogram-selection", write_target::histogram_selection}};
     for (const auto& [path, target] : plain_writes) {
         server.Patch(std::string("/api/controllers/") + name_pattern + "/" + path,
-                     [&machines, target](const Request& req, Response& res) {
+                     [&machines, target = target](const Request& req, Response& res) {
                          controller_poller* poller = machines.find(req.matches[1].str());
                          if (!poller) {
                              send_error(res, 404,
@@ -252,7 +252,7 @@ void add_api(httplib::Server& server, fleet& machines, const http_settings& sett
         {"targets", write_target::targets}, {"valves", write_target::valves}};
     for (const auto& [path, target] : colour_writes) {
         server.Patch(std::string("/api/controllers/") + name_pattern + "/" + path + "/([^/]+)",
-                     [&machines, target](const Request& req, Response& res) {
+                     [&machines, target = target](const Request& req, Response& res) {
                          controller_poller* poller = machines.find(req.matches[1].str());
                          if (!poller) {
                              send_error(res, 404,

@@ -36,9 +36,9 @@ int main(int argc, char** argv) {
     }
     const gateway::options& settings = *parsed.settings;
 
-    // One allocation arena per thread would keep the memory each poller and HTTP worker ever
-    // freed; two arenas serve the gateway's light load with a fraction of the memory.
-    mallopt(M_ARENA_MAX, 2);
+    // An allocation arena per thread would keep what each poller and HTTP worker ever freed;
+    // one arena serves the gateway's light load with a fraction of the memory.
+    mallopt(M_ARENA_MAX, 1);
 
     const sigset_t signals = stop_signals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
