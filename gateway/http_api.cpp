@@ -147,9 +147,31 @@ bool is_write_method(const std::string& method) {
 }
 
 // The checks every write passes before its body is looked at; true when it may go on.
+// "localhost:8090", "127.0.0.1", "[::1]:8090": a name that only this host answers to.
+bool loopback_host(std::string_view host) {
+    if (host.starts_with('[')) {
+        const auto close = host.find(']');
+        if (close == std::string_view::npos) return false;
+        host = host.substr(1, close - 1);
+    } else {
+        host = host.substr(0, host.find(':'));
+    }
+    const listen_address address{std::string(host), 0};
+    return address.loopback();
+}
+
 bool write_allowed(const Request& req, Response& res, const http_settings& settings) {
     if (settings.read_only) {
         send_error(res, 403, "writes are turned off (the gateway runs with --read-only)");
+        return false;
+    }
+    // A web page elsewhere can point one of its own names at 127.0.0.1 and then write as if it
+    // came from the gateway's own pages; such a request names that other host.
+    if (settings.loopback && settings.token.empty() &&
+        !loopback_host(req.get_header_value("Host"))) {
+        send_error(res, 403,
+                   "writes to this gateway must address it by a loopback name "
+                   "(localhost, 127.0.0.1 or [::1]); give it a token to write from elsewhere");
         return false;
     }
     if (!settings.token.empty()) {

@@ -14,6 +14,8 @@ struct http_settings {
     bool read_only = false;
     std::string token;  // empty: writes need no token
     int threads = 32;
+    // The listener is on loopback: writes without a token must name a loopback host.
+    bool loopback = true;
 };
 
 // The largest request body the API reads; larger ones are answered 413.

@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    const gateway::http_settings http{settings.read_only, settings.token, settings.http_threads};
+    const gateway::http_settings http{settings.read_only, settings.token, settings.http_threads,
+                                      settings.listen.loopback()};
     httplib::Server server;
     gateway::configure_server(server, http);
     gateway::fleet machines(

@@ -1,5 +1,8 @@
 #include "gateway/options.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -60,7 +63,11 @@ Documentation: docs/gateway.md (installed in /usr/share/doc/ifc-server/gateway.m
 }  // namespace
 
 bool listen_address::loopback() const {
-    return host == "localhost" || host == "::1" || host.starts_with("127.");
+    if (host == "localhost") return true;
+    in_addr v4{};
+    if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
 ifc_client::result<std::pair<std::string, std::uint16_t>> parse_host_port(

@@ -98,6 +98,28 @@ TEST_F(GatewayHttp, WritesNeedTheBearerTokenWhenOneIsSet) {
     EXPECT_EQ(client.Get("/api/controllers")->status, 200);
 }
 
+// A page elsewhere whose host name it points at 127.0.0.1 sends its own name as the Host:
+// without a token, writes are taken only when addressed to a loopback name.
+TEST_F(GatewayHttp, WritesWithoutATokenMustAddressTheGatewayByALoopbackName) {
+    test_support::gateway_harness gateway({local_controller("loom1", server.port())});
+    ASSERT_TRUE(gateway.wait_reachable("loom1", true));
+    const std::string path = "/api/controllers/loom1/status";
+    struct host_case {
+        const char* host;
+        int status;
+    };
+    for (const auto& c : {host_case{"evil.example", 403}, host_case{"evil.example:8090", 403},
+                          host_case{"127.0.0.1.evil.example", 403}, host_case{"", 403},
+                          host_case{"localhost:8090", 200}, host_case{"127.0.0.1", 200},
+                          host_case{"[::1]:8090", 200}}) {
+        auto client = gateway.client();
+        client.set_default_headers({{"Host", c.host}});
+        auto r = client.Patch(path.c_str(), R"({"color":2})", json_type);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, c.status) << c.host;
+    }
+}
+
 // A form on another site can post text/plain or a form encoding without asking; it cannot post
 // JSON. So a write must say it is JSON.
 TEST_F(GatewayHttp, WritesMustBeJson) {
@@ -132,7 +154,7 @@ TEST_F(GatewayHttp, BadHttpInputGetsAClientErrorAndTheGatewayServesOn) {
         {"huge target", "GET /" + std::string(20000, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n",
          "HTTP/1.1 4"},
         {"body too large",
-         "PATCH /api/controllers/loom1/status HTTP/1.1\r\nHost: x\r\nContent-Type: "
+         "PATCH /api/controllers/loom1/status HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
          "application/json\r\nContent-Length: 200000\r\n\r\n" +
              std::string(200000, ' '),
          "HTTP/1.1 413"},

@@ -59,6 +59,15 @@ TEST(GatewayOptions, DefaultsListenOnLoopbackAndPollEveryTwoSeconds) {
     EXPECT_FALSE(parsed.settings->read_only);
 }
 
+TEST(GatewayOptions, LoopbackIsTheLoopbackNetworkOnly) {
+    for (const char* host : {"127.0.0.1", "127.1.2.3", "localhost", "::1"}) {
+        EXPECT_TRUE((gateway::listen_address{host, 8090}.loopback())) << host;
+    }
+    for (const char* host : {"0.0.0.0", "10.0.0.7", "127.evil.example", "::", "128.0.0.1"}) {
+        EXPECT_FALSE((gateway::listen_address{host, 8090}.loopback())) << host;
+    }
+}
+
 TEST(GatewayOptions, WritesOutsideLoopbackNeedATokenOrReadOnly) {
     const auto open = parse({"--listen", "0.0.0.0:8090"});
     EXPECT_FALSE(open.settings);
