@@ -27,6 +27,12 @@ std::string header_with(std::string_view token, std::string_view rest) {
     return header;
 }
 
+// What a time-out interrupted: sending, or waiting for the missing bytes.
+std::string waiting_text(std::size_t missing) {
+    if (missing == 0) return "sending";
+    return "waiting for " + std::to_string(missing) + " more bytes from the server";
+}
+
 timeval to_timeval(std::chrono::milliseconds ms) {
     timeval tv{};
     tv.tv_sec = static_cast<time_t>(ms.count() / 1000);
@@ -132,22 +138,22 @@ class connection::exchange_scope {
     connection& conn_;
 };
 
-status connection::wait_ready(short events, std::string_view waiting_for) {
+status connection::wait_ready(short events, std::size_t missing) {
     if (!exchange_end_) return done{};  // the socket's own time-outs bound each call
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(*exchange_end_ - clock::now());
-    const std::string past_deadline =
-        "no complete exchange within the deadline of " + std::to_string(deadline_.count()) + " ms";
-    if (left.count() <= 0) return fail(errc::timeout, past_deadline);
     const auto wait = std::min(left, timeout_);
-    pollfd pfd{fd_.get(), events, 0};
-    int ready;
-    do
-        ready = ::poll(&pfd, 1, poll_millis(wait));
-    while (ready < 0 && errno == EINTR);
+    int ready = 0;
+    if (left.count() > 0) {
+        pollfd pfd{fd_.get(), events, 0};
+        do
+            ready = ::poll(&pfd, 1, poll_millis(wait));
+        while (ready < 0 && errno == EINTR);
+    }
+    if (ready > 0) return done{};
     if (ready < 0) return fail(errc::io, errno_text("poll"));
-    if (ready == 0)
-        return fail(errc::timeout, wait == left ? past_deadline : std::string(waiting_for));
-    return done{};
+    if (left.count() > 0 && wait < left) return fail(errc::timeout, waiting_text(missing));
+    return fail(errc::timeout, "no complete exchange within the deadline of " +
+                                   std::to_string(deadline_.count()) + " ms");
 }
 
 status connection::send_bytes(std::string_view bytes) {
@@ -156,13 +162,14 @@ status connection::send_bytes(std::string_view bytes) {
     // that the deadline holds.
     const int dont_wait = exchange_end_ ? MSG_DONTWAIT : 0;
     while (!bytes.empty()) {
-        if (auto ready = wait_ready(POLLOUT, "sending"); !ready) return ready;
+        if (auto ready = wait_ready(POLLOUT, 0); !ready) return ready;
         const ssize_t k = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | dont_wait);
         if (k < 0) {
             if (errno == EINTR || (dont_wait && (errno == EAGAIN || errno == EWOULDBLOCK))) {
                 continue;
             }
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return fail(errc::timeout, "sending");
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return fail(errc::timeout, waiting_text(0));
             if (errno == EPIPE || errno == ECONNRESET) return fail(errc::closed, "sending");
             return fail(errc::io, errno_text("send"));
         }
@@ -177,15 +184,15 @@ result<std::string> connection::recv_bytes(std::size_t count) {
     std::size_t got = 0;
     const int dont_wait = exchange_end_ ? MSG_DONTWAIT : 0;
     while (got < count) {
-        const std::string waiting_for =
-            "waiting for " + std::to_string(count - got) + " more bytes from the server";
-        if (auto ready = wait_ready(POLLIN, waiting_for); !ready) return ready.failure();
+        if (auto ready = wait_ready(POLLIN, count - got); !ready) return ready.failure();
         const ssize_t k = ::recv(fd_.get(), bytes.data() + got, count - got, dont_wait);
         if (k < 0) {
             if (errno == EINTR || (dont_wait && (errno == EAGAIN || errno == EWOULDBLOCK))) {
                 continue;
             }
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return fail(errc::timeout, waiting_for);
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                return fail(errc::timeout, waiting_text(count - got));
+            }
             if (errno == ECONNRESET) return fail(errc::closed, "connection reset");
             return fail(errc::io, errno_text("recv"));
         }

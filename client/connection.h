@@ -67,9 +67,9 @@ class connection {
     error fail(errc code, std::string detail);
     status expect_token(std::string_view token);
     // Within an exchange: waits until the socket is ready for events, at most the time-out and
-    // what is left of the exchange's deadline (errc::timeout, naming waiting_for or the
-    // deadline). Outside the exchanges: done at once.
-    status wait_ready(short events, std::string_view waiting_for);
+    // what is left of the exchange's deadline (errc::timeout, naming the missing bytes, 0 when
+    // sending, or the deadline). Outside the exchanges: done at once.
+    status wait_ready(short events, std::size_t missing);
 
     unique_fd fd_;
     std::chrono::milliseconds timeout_;
