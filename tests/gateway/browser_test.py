@@ -226,6 +226,13 @@ def main():
         check(client("targets", str(shown))["values"]["to"] == 97,
               "a TO of 400 (outside 50..150) does not reach the controller")
 
+        # The keyboard alone: the arrow keys move between the colours, and the dial follows.
+        radio = driver.find_element(By.CSS_SELECTOR, "#colour-choice input:checked")
+        radio.send_keys(Keys.ARROW_RIGHT)
+        wait.until(lambda d: d.find_element(By.ID, "valve-heading").text == f"Valve timing, colour {shown + 1}")
+        check(driver.switch_to.active_element.get_attribute("value") == str(shown + 1),
+              "the arrow keys choose the next colour and the dial shows it")
+
         # The unreachable controller's page carries a banner.
         driver.get(base + "/machines/hall3")
         wait.until(lambda d: d.find_element(By.ID, "banner").is_displayed())
