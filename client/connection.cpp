@@ -29,6 +29,12 @@ std::string header_with(std::string_view token, std::string_view rest) {
     return header;
 }
 
+// What a time-out interrupted: sending, or waiting for the missing bytes.
+std::string waiting_text(std::size_t missing) {
+    if (missing == 0) return "sending";
+    return "waiting for " + std::to_string(missing) + " more bytes from the server";
+}
+
 timeval to_timeval(std::chrono::milliseconds ms) {
     timeval tv{};
     tv.tv_sec = static_cast<time_t>(ms.count() / 1000);
@@ -150,13 +156,53 @@ error connection::fail(errc code, std::string detail) {
     return error{code, std::move(detail)};
 }
 
+// Bounds one exchange as a whole: a server that sends one byte just before each wait runs out
+// would otherwise keep the client for as long as it likes.
+class connection::exchange_scope {
+  public:
+    explicit exchange_scope(connection& conn) : conn_(conn) {
+        conn_.exchange_end_ = clock::now() + conn_.deadline_;
+    }
+    ~exchange_scope() { conn_.exchange_end_.reset(); }
+    exchange_scope(const exchange_scope&) = delete;
+    exchange_scope& operator=(const exchange_scope&) = delete;
+
+  private:
+    connection& conn_;
+};
+
+status connection::wait_ready(short events, std::size_t missing) {
+    if (!exchange_end_) return done{};  // the socket's own time-outs bound each call
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*exchange_end_ - clock::now());
+    const auto wait = std::min(left, timeout_);
+    int ready = 0;
+    if (left.count() > 0) {
+        pollfd pfd{fd_.get(), events, 0};
+        do
+            ready = ::poll(&pfd, 1, poll_millis(wait));
+        while (ready < 0 && errno == EINTR);
+    }
+    if (ready > 0) return done{};
+    if (ready < 0) return fail(errc::io, errno_text("poll"));
+    if (left.count() > 0 && wait < left) return fail(errc::timeout, waiting_text(missing));
+    return fail(errc::timeout, "no complete exchange within the deadline of " +
+                                   std::to_string(deadline_.count()) + " ms");
+}
+
 status connection::send_bytes(std::string_view bytes) {
     if (!fd_) return error{errc::closed, "connection is closed"};
+    // Within an exchange every call waits for readiness first and then does not block, so
+    // that the deadline holds.
+    const int dont_wait = exchange_end_ ? MSG_DONTWAIT : 0;
     while (!bytes.empty()) {
-        const ssize_t k = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (auto ready = wait_ready(POLLOUT, 0); !ready) return ready;
+        const ssize_t k = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | dont_wait);
         if (k < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return fail(errc::timeout, "sending");
+            if (errno == EINTR || (dont_wait && (errno == EAGAIN || errno == EWOULDBLOCK))) {
+                continue;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return fail(errc::timeout, waiting_text(0));
             if (errno == EPIPE || errno == ECONNRESET) return fail(errc::closed, "sending");
             return fail(errc::io, errno_text("send"));
         }
@@ -183,16 +229,21 @@ result<std::string> connection::recv_bytes(std::size_t count) {
     if (!fd_) return error{errc::closed, "connection is closed"};
     if (!answered_ && count > 0) {
         if (auto first = await_first_answer(); !first) return first.failure();
+        // The server has taken the connection only now: the exchange's deadline starts here.
+        if (exchange_end_) exchange_end_ = clock::now() + deadline_;
     }
     std::string bytes(count, '\0');
     std::size_t got = 0;
+    const int dont_wait = exchange_end_ ? MSG_DONTWAIT : 0;
     while (got < count) {
-        const ssize_t k = ::recv(fd_.get(), bytes.data() + got, count - got, 0);
+        if (auto ready = wait_ready(POLLIN, count - got); !ready) return ready.failure();
+        const ssize_t k = ::recv(fd_.get(), bytes.data() + got, count - got, dont_wait);
         if (k < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR || (dont_wait && (errno == EAGAIN || errno == EWOULDBLOCK))) {
+                continue;
+            }
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                return fail(errc::timeout, "waiting for " + std::to_string(count - got) +
-                                               " more bytes from the server");
+                return fail(errc::timeout, waiting_text(count - got));
             }
             if (errno == ECONNRESET) return fail(errc::closed, "connection reset");
             return fail(errc::io, errno_text("recv"));
@@ -220,6 +271,7 @@ result<std::string> connection::get(std::string_view name) {
     if (name.size() > static_cast<std::size_t>(protocol::name_field_len)) {
         return error{errc::bad_request, "command name longer than 20 characters"};
     }
+    const exchange_scope exchange(*this);
     if (auto sent = send_bytes(header_with(protocol::get_token, name)); !sent) {
         return sent.failure();
     }
@@ -256,6 +308,7 @@ status connection::put(std::string_view name, std::string_view argument) {
 }
 
 status connection::put_payload(std::string_view payload) {
+    const exchange_scope exchange(*this);
     if (auto sent = send_bytes(header_with(protocol::put_token, std::to_string(payload.size())));
         !sent) {
         return sent;
@@ -280,10 +333,12 @@ status connection::put_payload(std::string_view payload) {
 }
 
 status connection::ping() {
+    const exchange_scope exchange(*this);
     return send_bytes(header_with(protocol::ping_token, ""));
 }
 
 status connection::disconnect() {
+    const exchange_scope exchange(*this);
     status sent = send_bytes(header_with(protocol::disconnect_token, ""));
     fd_.reset();
     return sent;

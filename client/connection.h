@@ -1,11 +1,14 @@
 // A connection to the server and the four exchanges of its protocol: GET, PUT, PING and
-// DISCONNECT. Every wait is bounded by the connection's time-out; tokens are read by exact
-// byte counts, so it does not matter how the stream splits or merges them.
+// DISCONNECT. Every wait is bounded by the connection's time-out, and every exchange as a whole
+// by its deadline; tokens are read by exact byte counts, so it does not matter how the stream
+// splits or merges them.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,7 +21,13 @@ namespace ifc_client {
 struct endpoint {
     std::string host = "127.0.0.1";
     std::uint16_t port = protocol::server_port;
+    // The longest wait for the next bytes (and for the connection to be set up).
     std::chrono::milliseconds timeout{5000};
+    // The longest one exchange (a GET with its answer, a PUT with its payload and "FIN") may
+    // take in all, however the bytes trickle in; never shorter than timeout. A healthy server
+    // finishes a transfer within its own 10-second limit. A connection that waits in the
+    // server's queue starts its first exchange's deadline once the server answers.
+    std::chrono::milliseconds deadline{protocol::transfer_seconds * 1000};
     // The server serves one client at a time; a connection made meanwhile waits in its queue,
     // unanswered, until the server takes it. The first answer on a connection may therefore
     // take queue_wait (when that is longer than timeout); on_queued is called once when it is
@@ -61,9 +70,13 @@ class connection {
     void abort();
 
   private:
+    using clock = std::chrono::steady_clock;
+    class exchange_scope;
+
     connection(unique_fd fd, const endpoint& where)
         : fd_(std::move(fd)),
           timeout_(where.timeout),
+          deadline_(std::max(where.deadline, where.timeout)),
           queue_wait_(where.queue_wait),
           on_queued_(where.on_queued) {}
     // Closes the connection after a failure: the stream is at an unknown place.
@@ -72,12 +85,19 @@ class connection {
     // Waits for the first bytes (or the end) of the server's first answer on this connection,
     // which a queued connection gets only once the server takes it.
     status await_first_answer();
+    // Within an exchange: waits until the socket is ready for events, at most the time-out and
+    // what is left of the exchange's deadline (errc::timeout, naming the missing bytes, 0 when
+    // sending, or the deadline). Outside the exchanges: done at once.
+    status wait_ready(short events, std::size_t missing);
 
     unique_fd fd_;
     std::chrono::milliseconds timeout_;
+    std::chrono::milliseconds deadline_;
     std::chrono::milliseconds queue_wait_;
     std::function<void()> on_queued_;
     bool answered_ = false;
+    // The end of the exchange under way; none outside the exchanges (byte-level access).
+    std::optional<clock::time_point> exchange_end_;
 };
 
 }  // namespace ifc_client

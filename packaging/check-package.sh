@@ -19,12 +19,13 @@ fault() {
 }
 
 doc=usr/share/doc/ifc-server
-for file in usr/bin/ifc-server usr/bin/ifc-client usr/bin/ifc-settings \
-            usr/lib/systemd/system/ifc-server.service \
-            $doc/README.md $doc/protocol.md $doc/operations.md $doc/client.md \
+for file in usr/bin/ifc-server usr/bin/ifc-client usr/bin/ifc-settings usr/bin/ifc-gateway \
+            usr/lib/systemd/system/ifc-server.service usr/lib/systemd/system/ifc-gateway.service \
+            etc/ifc-gateway.conf \
+            $doc/README.md $doc/protocol.md $doc/operations.md $doc/client.md $doc/gateway.md \
             $doc/copyright $doc/changelog.gz \
             usr/share/man/man1/ifc-server.1.gz usr/share/man/man1/ifc-client.1.gz \
-            usr/share/man/man1/ifc-settings.1.gz \
+            usr/share/man/man1/ifc-settings.1.gz usr/share/man/man1/ifc-gateway.1.gz \
             usr/share/bash-completion/completions/ifc-client \
             usr/share/bash-completion/completions/ifc-settings; do
   [ -f "$unpacked/$file" ] || fault "lacks /$file"

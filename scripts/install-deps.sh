@@ -15,14 +15,17 @@ fi
 
 # One line per group: the reason shown before installing, then the packages.
 declare -A why=(
-  [build]="to build ifc-server, ifc-client and ifc-settings"
+  [build]="to build ifc-server, ifc-client, ifc-settings and ifc-gateway"
   [test]="to build and run the tests"
   [fuzz]="to build and run the fuzz targets (clang's libFuzzer)"
   [package]="to build and check the Debian package"
 )
 declare -A packages=(
-  [build]="g++ cmake ninja-build make pkg-config libcli11-dev nlohmann-json3-dev libedit-dev"
-  [test]="libgtest-dev libgmock-dev systemd"
+  [build]="g++ cmake ninja-build make pkg-config libcli11-dev nlohmann-json3-dev libedit-dev
+           libcpp-httplib-dev"
+  # The gateway's tests: a real Prometheus and promtool, and a headless Chromium driven
+  # through chromedriver by the system python's selenium.
+  [test]="libgtest-dev libgmock-dev systemd prometheus chromium chromium-driver python3-selenium"
   [fuzz]="clang clang-14 libclang-rt-14-dev"
   [package]="dpkg-dev file help2man systemd"
 )

@@ -26,6 +26,7 @@ using test_support::read_file;
 using test_support::temp_dir;
 
 constexpr const char* unit_relative = "lib/systemd/system/ifc-server.service";
+constexpr const char* gateway_unit_relative = "lib/systemd/system/ifc-gateway.service";
 constexpr const char* doc_relative = "share/doc/ifc-server";
 constexpr const char* completions_relative = "share/bash-completion/completions";
 
@@ -102,8 +103,9 @@ TEST(Install, StagedWithDestdirForPrefixUsr) {
             EXPECT_TRUE(is_executable_file(usr + "bin/" + tool)) << tool;
         }
     }
-    for (const char* doc : {"protocol.md", "operations.md", "client.md", "proof.md", "README.md",
-                            "copyright", "changelog.gz"}) {
+    EXPECT_TRUE(is_executable_file(usr + "bin/ifc-gateway"));
+    for (const char* doc : {"protocol.md", "operations.md", "client.md", "gateway.md", "proof.md",
+                            "README.md", "copyright", "changelog.gz"}) {
         EXPECT_TRUE(file_exists(usr + doc_relative + "/" + doc)) << doc;
     }
     // README's links lead to the documents beside it.
@@ -114,7 +116,7 @@ TEST(Install, StagedWithDestdirForPrefixUsr) {
         EXPECT_TRUE(file_exists(usr + completions_relative + "/" + tool)) << tool;
     }
     // Man pages where this build could make them (with help2man).
-    for (const char* program : {"ifc-server", "ifc-client", "ifc-settings"}) {
+    for (const char* program : {"ifc-server", "ifc-client", "ifc-settings", "ifc-gateway"}) {
         const std::string page = std::string("/packaging/man/") + program + ".1.gz";
         if (file_exists(std::string(IFC_BINARY_DIR) + page)) {
             EXPECT_TRUE(file_exists(usr + "share/man/man1/" + program + ".1.gz")) << program;
@@ -124,6 +126,8 @@ TEST(Install, StagedWithDestdirForPrefixUsr) {
     for (const auto& file : files_under(stage.path())) {
         const bool expected = file.starts_with("usr/bin/") ||
                               file == std::string("usr/") + unit_relative ||
+                              file == std::string("usr/") + gateway_unit_relative ||
+                              file == "etc/ifc-gateway.conf" ||
                               file.starts_with(std::string("usr/") + doc_relative + "/") ||
                               file.starts_with("usr/share/man/man1/") ||
                               file.starts_with(std::string("usr/") + completions_relative + "/");
@@ -138,6 +142,16 @@ TEST(Install, StagedWithDestdirForPrefixUsr) {
     EXPECT_EQ(unit_setting(unit, "RestrictAddressFamilies"), "AF_INET");
     EXPECT_EQ(unit_setting(unit, "CapabilityBoundingSet"), "");
     EXPECT_NE(unit.find("file:/usr/share/doc/ifc-server/protocol.md"), std::string::npos);
+
+    // The gateway: its unit reads the configuration from /etc and keeps no state.
+    const std::string gateway = read_file(usr + gateway_unit_relative).value_or("");
+    EXPECT_EQ(unit_setting(gateway, "ExecStart"),
+              "/usr/bin/ifc-gateway --config /etc/ifc-gateway.conf");
+    EXPECT_EQ(unit_setting(gateway, "DynamicUser"), "yes");
+    EXPECT_EQ(unit_setting(gateway, "StateDirectory"), std::nullopt);
+    EXPECT_EQ(unit_setting(gateway, "CapabilityBoundingSet"), "");
+    const std::string config = read_file(stage.path() + "/etc/ifc-gateway.conf").value_or("");
+    EXPECT_NE(config.find("\nlisten = 127.0.0.1:8090\n"), std::string::npos);
 }
 
 // The unit of an installation under any prefix names the binary there, and the service
@@ -149,12 +163,38 @@ TEST(Install, UnitOfPrefixPassesSystemdVerify) {
     const std::string unit = read_file(unit_path).value_or("");
     EXPECT_EQ(unit_setting(unit, "ExecStart"), prefix.file("bin/ifc-server"));
 
+    const std::string gateway = read_file(prefix.file(gateway_unit_relative)).value_or("");
+    EXPECT_EQ(unit_setting(gateway, "ExecStart"),
+              prefix.file("bin/ifc-gateway") + " --config " + prefix.file("etc/ifc-gateway.conf"));
+
     const std::string analyze = test_support::find_in_path("systemd-analyze");
     if (analyze.empty()) GTEST_SKIP() << "systemd-analyze is not installed";
-    const auto verified = test_support::run_command({analyze, "verify", unit_path});
-    EXPECT_EQ(verified.status, 0) << verified.output;
-    // Unknown keys and bad values are only warned about: any output is a fault.
-    EXPECT_EQ(verified.output, "");
+    for (const std::string& path : {unit_path, prefix.file(gateway_unit_relative)}) {
+        const auto verified = test_support::run_command({analyze, "verify", path});
+        EXPECT_EQ(verified.status, 0) << verified.output;
+        // Unknown keys and bad values are only warned about: any output is a fault.
+        EXPECT_EQ(verified.output, "") << path;
+    }
+}
+
+// The installed gateway with the installed example configuration serves its panel.
+TEST(Install, InstalledGatewayServesItsPanel) {
+    temp_dir prefix;
+    install_to(prefix.path());
+    const auto port = test_support::free_port();
+    temp_dir workdir;
+    test_support::spawned_program gateway(prefix.file("bin/ifc-gateway"), workdir.path(),
+                                          {"--config", prefix.file("etc/ifc-gateway.conf"),
+                                           "--listen", "127.0.0.1:" + std::to_string(port)});
+    ASSERT_TRUE(gateway.wait_for_stdout("listening on http://127.0.0.1:", 10s))
+        << gateway.stderr_text();
+    EXPECT_NE(gateway.stdout_text().find("1 controller(s)"), std::string::npos);
+    const auto page =
+        test_support::run_command({"bash", "-c",
+                                   "exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(port) +
+                                       " && printf 'GET / HTTP/1.0\\r\\n\\r\\n' >&3 && cat <&3"});
+    EXPECT_NE(page.output.find("200 OK"), std::string::npos) << page.output.substr(0, 200);
+    EXPECT_NE(page.output.find("fleet.js"), std::string::npos);
 }
 
 // The installed completion offers the installed client's words to bash.

@@ -1,0 +1,379 @@
+// ifc-gateway under load, each figure beside its floor or target:
+//   snapshot GET:  p50 of GET /api/controllers/NAME over one keep-alive connection, beside the
+//                  floor of the same HTTP server library serving a fixed string of the same
+//                  size with the same settings (target: within 2x);
+//   slot hold:     how long one poll holds a controller's single client slot, connect to
+//                  disconnect, against the real ifc-server;
+//   viewers:       controller connections per minute with no viewer and with 100 viewers
+//                  reading snapshots as fast as they can (target: the same);
+//   memory:        the ifc-gateway executable's resident memory polling 50 real servers
+//                  while viewers read (target: below 20 MiB).
+// Every server is the real ifc-server executable on a loopback port of its own.
+//
+//   gateway_bench [--scale F]      F scales the number of requests and the windows (default 1)
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <httplib.h>
+
+#include "gateway/fleet.h"
+#include "gateway/http_api.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using steady = std::chrono::steady_clock;
+
+[[noreturn]] void die(const std::string& message) {
+    std::fprintf(stderr, "gateway_bench: %s\n", message.c_str());
+    std::exit(1);
+}
+
+// A program started from this process, killed by its pid at the end.
+class child {
+  public:
+    child(const std::string& path, const std::vector<std::string>& args, const std::string& dir) {
+        std::fflush(stdout);  // or the child would print what this process has buffered
+        pid_ = ::fork();
+        if (pid_ < 0) die("fork failed");
+        if (pid_ == 0) {
+            if (::chdir(dir.c_str()) != 0) _exit(121);
+            std::freopen("/dev/null", "w", stdout);
+            std::freopen("/dev/null", "w", stderr);
+            std::vector<char*> argv{const_cast<char*>(path.c_str())};
+            for (const auto& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(path.c_str(), argv.data());
+            _exit(122);
+        }
+    }
+    ~child() {
+        ::kill(pid_, SIGKILL);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+    }
+    child(const child&) = delete;
+    child& operator=(const child&) = delete;
+    pid_t pid() const { return pid_; }
+
+  private:
+    pid_t pid_ = -1;
+};
+
+struct scratch_dir {
+    std::string path;
+    scratch_dir() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "gateway-bench-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) die("cannot make a temporary directory");
+        path = pattern;
+    }
+    ~scratch_dir() { std::filesystem::remove_all(path); }
+};
+
+// A port nothing listened on a moment ago.
+std::uint16_t free_port() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        die("no free port");
+    }
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+bool wait_answering(std::uint16_t port) {
+    for (int round = 0; round < 500; ++round) {
+        if (auto conn = ifc_client::connection::open({"127.0.0.1", port, 200ms})) {
+            conn->disconnect();
+            return true;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
+
+// One ifc-server per controller, each in a directory of its own.
+struct servers {
+    scratch_dir dir;
+    std::vector<std::uint16_t> ports;
+    std::vector<std::unique_ptr<child>> children;
+    explicit servers(int count) {
+        for (int i = 0; i < count; ++i) {
+            const std::string work = dir.path + "/s" + std::to_string(i);
+            std::filesystem::create_directory(work);
+            ports.push_back(free_port());
+            children.push_back(std::make_unique<child>(
+                IFC_SERVER_PATH, std::vector<std::string>{"--port", std::to_string(ports.back())},
+                work));
+        }
+        for (auto port : ports) {
+            if (!wait_answering(port)) die("a server did not start");
+        }
+    }
+};
+
+struct timing {
+    double p50 = 0, p99 = 0, max = 0;
+};
+
+timing percentiles(std::vector<double> micros) {
+    std::sort(micros.begin(), micros.end());
+    const auto at = [&](double q) {
+        return micros[static_cast<std::size_t>(q * (micros.size() - 1))];
+    };
+    return {at(0.5), at(0.99), micros.back()};
+}
+
+timing time_gets(std::uint16_t port, const std::string& path, int count) {
+    httplib::Client client("127.0.0.1", port);
+    client.set_keep_alive(true);
+    for (int i = 0; i < count / 10; ++i)
+        client.Get(path.c_str());  // warm-up
+    std::vector<double> micros;
+    for (int i = 0; i < count; ++i) {
+        const auto start = steady::now();
+        auto r = client.Get(path.c_str());
+        micros.push_back(std::chrono::duration<double, std::micro>(steady::now() - start).count());
+        if (!r || r->status != 200) die("GET " + path + " failed");
+    }
+    return percentiles(micros);
+}
+
+// An HTTP server in this process with the gateway's settings: the floor serves one fixed
+// string, the gateway its routes.
+class http_in_process {
+  public:
+    explicit http_in_process(const std::function<void(httplib::Server&)>& routes) {
+        gateway::configure_server(server_, gateway::http_settings{});
+        routes(server_);
+        port_ = static_cast<std::uint16_t>(server_.bind_to_any_port("127.0.0.1"));
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        while (!server_.is_running())
+            std::this_thread::sleep_for(1ms);
+    }
+    ~http_in_process() {
+        server_.stop();
+        thread_.join();
+    }
+    std::uint16_t port() const { return port_; }
+
+  private:
+    httplib::Server server_;
+    std::uint16_t port_ = 0;
+    std::thread thread_;
+};
+
+void snapshot_and_hold(double scale) {
+    servers one(1);
+    gateway::fleet machines({{"loom1", "127.0.0.1", one.ports[0]}},
+                            gateway::poll_settings{1000ms, 1000ms, 2000ms});
+    http_in_process gateway_http(
+        [&](httplib::Server& s) { gateway::add_routes(s, machines, gateway::http_settings{}); });
+    machines.start();
+    while (!machines.find("loom1")->view().reachable)
+        std::this_thread::sleep_for(10ms);
+    const std::string path = "/api/controllers/loom1";
+    httplib::Client probe("127.0.0.1", gateway_http.port());
+    const std::string body = probe.Get(path.c_str())->body;
+    http_in_process floor([&](httplib::Server& s) {
+        s.Get(path, [&body](const httplib::Request&, httplib::Response& res) {
+            res.set_content(body, "application/json");
+        });
+    });
+
+    const int count = static_cast<int>(3000 * scale);
+    // Alternating rounds, so that a slow moment of the machine hits both.
+    std::vector<timing> ours, floors;
+    for (int round = 0; round < 3; ++round) {
+        floors.push_back(time_gets(floor.port(), path, count / 3));
+        ours.push_back(time_gets(gateway_http.port(), path, count / 3));
+    }
+    const auto median_of = [](std::vector<timing> t, double timing::*field) {
+        std::vector<double> v;
+        for (const auto& x : t)
+            v.push_back(x.*field);
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    const double p50 = median_of(ours, &timing::p50), p99 = median_of(ours, &timing::p99);
+    const double floor50 = median_of(floors, &timing::p50),
+                 floor99 = median_of(floors, &timing::p99);
+    std::printf("%-44s %9s %9s %12s %8s %s\n", "case", "p50 us", "p99 us", "floor p50 us", "ratio",
+                "target");
+    std::printf("%-44s %9.1f %9.1f %12.1f %8.2f %s\n",
+                ("GET " + path + " (" + std::to_string(body.size()) + " bytes)").c_str(), p50, p99,
+                floor50, p50 / floor50, p50 <= 2 * floor50 ? "<= 2 (met)" : "<= 2 (MISSED)");
+    std::printf("%-44s %9.1f %9.1f %12s\n", "  floor: same server, fixed string", floor50, floor99,
+                "");
+    machines.stop();
+
+    // The slot hold of a poll: connect, the 29 reads, disconnect.
+    std::vector<double> holds;
+    const auto where = gateway::poll_settings{}.endpoint({"loom1", "127.0.0.1", one.ports[0]});
+    for (int i = 0; i < static_cast<int>(300 * scale); ++i) {
+        const auto outcome = gateway::poll_controller(where, 2000ms);
+        if (!outcome.snapshot) die("a poll failed: " + outcome.snapshot.failure().detail);
+        holds.push_back(outcome.poll_seconds * 1e6);
+    }
+    const timing hold = percentiles(holds);
+    std::printf("%-44s %9.1f %9.1f %12s %8s max %.1f us\n", "slot hold per poll (29 reads)",
+                hold.p50, hold.p99, "", "", hold.max);
+}
+
+void viewers(double scale) {
+    servers one(1);
+    const auto interval = 500ms;
+    gateway::fleet machines({{"loom1", "127.0.0.1", one.ports[0]}},
+                            gateway::poll_settings{interval, 1000ms, 2000ms});
+    http_in_process gateway_http(
+        [&](httplib::Server& s) { gateway::add_routes(s, machines, gateway::http_settings{}); });
+    machines.start();
+    while (!machines.find("loom1")->view().reachable)
+        std::this_thread::sleep_for(10ms);
+    const auto window = std::chrono::duration_cast<std::chrono::milliseconds>(10s * scale);
+    const auto counts = [&] {
+        const auto v = machines.find("loom1")->view();
+        return std::pair{v.connections, v.polls};
+    };
+
+    const auto quiet_start = counts();
+    std::this_thread::sleep_for(window);
+    const auto quiet_end = counts();
+
+    std::atomic<bool> stop{false};
+    std::atomic<long> reads{0};
+    std::vector<std::thread> threads;
+    const auto busy_start = counts();
+    for (int v = 0; v < 100; ++v) {
+        threads.emplace_back([&] {
+            httplib::Client client("127.0.0.1", gateway_http.port());
+            while (!stop) {
+                if (auto r = client.Get("/api/controllers/loom1"); r && r->status == 200) ++reads;
+            }
+        });
+    }
+    std::this_thread::sleep_for(window);
+    const auto busy_end = counts();
+    stop = true;
+    for (auto& t : threads)
+        t.join();
+    machines.stop();
+    const double minutes = std::chrono::duration<double>(window).count() / 60;
+    const auto quiet_connections = quiet_end.first - quiet_start.first;
+    const auto busy_connections = busy_end.first - busy_start.first;
+    const auto busy_polls = busy_end.second - busy_start.second;
+    // Every connection is a poll's; viewers add none. (The number of polls in a window varies
+    // a little with the machine's load, as each poll starts one interval after the last.)
+    const bool met = busy_connections == busy_polls &&
+                     busy_connections <= static_cast<std::uint64_t>(window / interval + 1);
+    std::printf(
+        "controller connections per minute, poll every %.1f s (at most %.0f): "
+        "no viewer %.0f, 100 viewers %.0f, of them not a poll's %lld "
+        "(%.0f snapshot reads/s) (%s)\n",
+        std::chrono::duration<double>(interval).count(),
+        1 / (std::chrono::duration<double>(interval).count() / 60), quiet_connections / minutes,
+        busy_connections / minutes, static_cast<long long>(busy_connections - busy_polls),
+        reads / std::chrono::duration<double>(window).count(), met ? "met" : "MISSED");
+}
+
+long status_kib(pid_t pid, const std::string& field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with(field + ":")) return std::stol(line.substr(field.size() + 1));
+    }
+    return -1;
+}
+
+void memory(double scale) {
+    constexpr int controllers = 50;
+    servers fleet(controllers);
+    scratch_dir dir;
+    const auto port = free_port();
+    std::vector<std::string> args{"--listen", "127.0.0.1:" + std::to_string(port)};
+    for (int i = 0; i < controllers; ++i) {
+        args.push_back("--controller");
+        args.push_back("loom" + std::to_string(i + 1) +
+                       "=127.0.0.1:" + std::to_string(fleet.ports[static_cast<std::size_t>(i)]));
+    }
+    child gateway_process(IFC_GATEWAY_PATH, args, dir.path);
+    httplib::Client client("127.0.0.1", port);
+    client.set_connection_timeout(0, 200000);
+    for (int round = 0; round < 100 && !client.Get("/api/gateway"); ++round) {
+        std::this_thread::sleep_for(50ms);
+    }
+    // Viewers of every page and metrics while the pollers run their rounds.
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+    for (int v = 0; v < 32; ++v) {
+        threads.emplace_back([&, v] {
+            httplib::Client c("127.0.0.1", port);
+            while (!stop) {
+                c.Get(v % 4 == 0   ? "/metrics"
+                      : v % 4 == 1 ? "/api/controllers"
+                                   : ("/api/controllers/loom" + std::to_string(v + 1)).c_str());
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::duration_cast<std::chrono::milliseconds>(8s * scale));
+    stop = true;
+    for (auto& t : threads)
+        t.join();
+    // Every controller must have been polled, or the figure is not the one asked for.
+    std::size_t live = 0;
+    if (const auto list = client.Get("/api/controllers")) {
+        for (std::size_t at = 0;
+             (at = list->body.find("\"reachable\":true", at)) != std::string::npos; ++at)
+            ++live;
+    }
+    if (live != controllers) die("only " + std::to_string(live) + " controllers are reachable");
+    const long rss = status_kib(gateway_process.pid(), "VmRSS");
+    const long hwm = status_kib(gateway_process.pid(), "VmHWM");
+    std::printf(
+        "ifc-gateway resident memory, %d controllers polled every 2 s, 32 viewers: "
+        "%.1f MiB now (%.1f MiB anonymous, %.1f MiB of mapped files), %.1f MiB peak "
+        "(target < 20 MiB: %s)\n",
+        controllers, rss / 1024.0, status_kib(gateway_process.pid(), "RssAnon") / 1024.0,
+        status_kib(gateway_process.pid(), "RssFile") / 1024.0, hwm / 1024.0,
+        hwm < 20 * 1024 ? "met" : "MISSED");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    double scale = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--scale" && i + 1 < argc) {
+            scale = std::atof(argv[++i]);
+        } else {
+            std::fprintf(stderr, "usage: gateway_bench [--scale F]\n");
+            return 1;
+        }
+    }
+    if (scale <= 0) die("--scale must be above 0");
+    signal(SIGPIPE, SIG_IGN);
+    snapshot_and_hold(scale);
+    viewers(scale);
+    memory(scale);
+    return 0;
+}

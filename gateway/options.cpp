@@ -1,0 +1,196 @@
+#include "gateway/options.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "lib/protocol.h"
+
+namespace gateway {
+
+namespace {
+
+using ifc_client::errc;
+using ifc_client::error;
+
+constexpr std::string_view version_text = "ifc-gateway 1.0.0";
+
+error bad(std::string message) {
+    return error{errc::bad_request, std::move(message)};
+}
+
+bool is_name_char(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.';
+}
+
+std::chrono::milliseconds millis(double seconds) {
+    return std::chrono::milliseconds(static_cast<long long>(std::llround(seconds * 1000)));
+}
+
+// The first line of the file without surrounding blanks.
+ifc_client::result<std::string> read_token(const std::string& path) {
+    std::ifstream file(path);
+    if (!file) return bad("cannot read the token file " + path);
+    std::string token;
+    std::getline(file, token);
+    const auto first = token.find_first_not_of(" \t\r");
+    const auto last = token.find_last_not_of(" \t\r");
+    if (first == std::string::npos) return bad("the token file " + path + " is empty");
+    return token.substr(first, last - first + 1);
+}
+
+std::string usage_footer() {
+    return R"(
+Controllers are given as NAME=HOST[:PORT] (port 9002 by default), on the command line or in
+the config file (one "controller = NAME=HOST:PORT" line each; every option can be written
+there as "name = value"). Writes from the API need a bearer token from --token-file when the
+listener is not on loopback; --read-only turns them off.
+
+Exit status: 0 after a clean stop (SIGTERM, SIGINT), 1 for a usage or configuration error,
+2 when the listener cannot be opened.
+Documentation: docs/gateway.md (installed in /usr/share/doc/ifc-server/gateway.md).)";
+}
+
+}  // namespace
+
+bool listen_address::loopback() const {
+    if (host == "localhost") return true;
+    in_addr v4{};
+    if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
+
+ifc_client::result<std::pair<std::string, std::uint16_t>> parse_host_port(
+    std::string_view text, std::uint16_t default_port) {
+    std::string_view host = text;
+    std::string_view port_text;
+    if (text.starts_with('[')) {  // [::1]:8090
+        const auto close = text.find(']');
+        if (close == std::string_view::npos) return bad("\"" + std::string(text) + "\": missing ]");
+        host = text.substr(1, close - 1);
+        std::string_view rest = text.substr(close + 1);
+        if (!rest.empty()) {
+            if (!rest.starts_with(':')) return bad("\"" + std::string(text) + "\": bad address");
+            port_text = rest.substr(1);
+        }
+    } else if (const auto colon = text.rfind(':'); colon != std::string_view::npos) {
+        host = text.substr(0, colon);
+        port_text = text.substr(colon + 1);
+        if (host.find(':') != std::string_view::npos) {
+            return bad("\"" + std::string(text) + "\": write an IPv6 address as [ADDRESS]:PORT");
+        }
+    }
+    if (host.empty()) return bad("\"" + std::string(text) + "\": no host");
+    std::uint16_t port = default_port;
+    if (!port_text.empty() || text.ends_with(':')) {
+        int value = 0;
+        const auto [end, ec] =
+            std::from_chars(port_text.data(), port_text.data() + port_text.size(), value);
+        if (ec != std::errc() || end != port_text.data() + port_text.size() || value < 1 ||
+            value > 65535) {
+            return bad("\"" + std::string(text) + "\": the port must be a number 1..65535");
+        }
+        port = static_cast<std::uint16_t>(value);
+    }
+    return std::pair{std::string(host), port};
+}
+
+ifc_client::result<controller_address> parse_controller(std::string_view text) {
+    const auto equals = text.find('=');
+    if (equals == std::string_view::npos) {
+        return bad("controller \"" + std::string(text) + "\" is not NAME=HOST[:PORT]");
+    }
+    const std::string_view name = text.substr(0, equals);
+    if (name.empty() || name.size() > 64 || !std::all_of(name.begin(), name.end(), is_name_char)) {
+        return bad("controller name \"" + std::string(name) +
+                   "\": use 1 to 64 letters, digits, '-', '_' or '.'");
+    }
+    auto address = parse_host_port(text.substr(equals + 1), protocol::server_port);
+    if (!address) return bad("controller " + std::string(name) + ": " + address.failure().detail);
+    return controller_address{std::string(name), address->first, address->second};
+}
+
+parse_outcome parse_options(const std::vector<std::string>& args) {
+    CLI::App app{
+        "ifc-gateway: a web panel, a JSON API and Prometheus metrics for the "
+        "weft-insertion controllers of one machine or a whole mill",
+        "ifc-gateway"};
+    std::string listen = "127.0.0.1:" + std::to_string(default_http_port);
+    std::vector<std::string> controllers;
+    double poll = 2, timeout = 1, deadline = 2;
+    options settings;
+    app.add_option("--listen", listen, "HTTP listener, HOST:PORT")->capture_default_str();
+    app.add_option("--controller", controllers, "a controller to poll, NAME=HOST[:PORT]")
+        ->type_name("NAME=HOST[:PORT]");
+    app.add_option("--poll", poll, "seconds between polls of each controller")
+        ->check(CLI::Range(0.1, 3600.0))
+        ->capture_default_str();
+    app.add_option("--timeout", timeout, "seconds to wait for a controller's next bytes")
+        ->check(CLI::Range(0.01, 60.0))
+        ->capture_default_str();
+    app.add_option("--deadline", deadline, "seconds one exchange with a controller may take in all")
+        ->check(CLI::Range(0.01, 60.0))
+        ->capture_default_str();
+    app.add_flag("--read-only", settings.read_only, "refuse every write");
+    app.add_option("--token-file", settings.token_file,
+                   "file whose first line is the bearer token writes need");
+    app.add_option("--http-threads", settings.http_threads, "threads serving HTTP connections")
+        ->check(CLI::Range(2, 256))
+        ->capture_default_str();
+    app.set_config("--config", "", "read options from this file (name = value lines)");
+    app.allow_config_extras(CLI::config_extras_mode::error);
+    app.set_version_flag("--version", std::string(version_text));
+    app.footer(usage_footer());
+
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        return {std::nullopt, 0, app.help(), false};
+    } catch (const CLI::CallForVersion&) {
+        return {std::nullopt, 0, std::string(version_text) + "\n", false};
+    } catch (const CLI::ParseError& e) {
+        return {std::nullopt, 1, "ifc-gateway: " + std::string(e.what()) + "\n", true};
+    }
+
+    const auto fail = [](const std::string& message) {
+        return parse_outcome{std::nullopt, 1, "ifc-gateway: " + message + "\n", true};
+    };
+    auto address = parse_host_port(listen, default_http_port);
+    if (!address) return fail("--listen " + address.failure().detail);
+    settings.listen = listen_address{address->first, address->second};
+    std::set<std::string> names;
+    for (const auto& text : controllers) {
+        auto controller = parse_controller(text);
+        if (!controller) return fail(controller.failure().detail);
+        if (!names.insert(controller->name).second) {
+            return fail("controller name \"" + controller->name + "\" is given twice");
+        }
+        settings.controllers.push_back(std::move(controller.value()));
+    }
+    settings.poll = millis(poll);
+    settings.timeout = millis(timeout);
+    settings.deadline = millis(deadline);
+    if (!settings.token_file.empty()) {
+        auto token = read_token(settings.token_file);
+        if (!token) return fail(token.failure().detail);
+        settings.token = std::move(token.value());
+    }
+    if (!settings.listen.loopback() && !settings.read_only && settings.token.empty()) {
+        return fail("writes on a listener outside loopback (" + listen +
+                    ") need --token-file; or give --read-only");
+    }
+    return {std::move(settings), 0, "", false};
+}
+
+}  // namespace gateway

@@ -1,0 +1,62 @@
+// The gateway's settings: where it listens, which controllers it polls and how, and whether
+// and by whom writes may be made. From the command line or a config file with the same
+// entries.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "client/result.h"
+
+namespace gateway {
+
+inline constexpr std::uint16_t default_http_port = 8090;
+
+struct controller_address {
+    std::string name;
+    std::string host;
+    std::uint16_t port = 0;
+    std::string text() const { return host + ":" + std::to_string(port); }
+};
+
+struct listen_address {
+    std::string host = "127.0.0.1";
+    std::uint16_t port = default_http_port;
+    // 127.0.0.0/8, ::1 or localhost: reachable from this host only.
+    bool loopback() const;
+};
+
+struct options {
+    listen_address listen;
+    std::vector<controller_address> controllers;
+    std::chrono::milliseconds poll{2000};
+    // The longest wait for a controller's next bytes, and for one exchange in all.
+    std::chrono::milliseconds timeout{1000};
+    std::chrono::milliseconds deadline{2000};
+    bool read_only = false;
+    std::string token_file;
+    std::string token;  // read from token_file
+    int http_threads = 32;
+};
+
+// "loom1=10.0.0.7:9002", "loom2=10.0.0.8" (port 9002): a name of letters, digits, '-', '_'
+// and '.', and an address.
+ifc_client::result<controller_address> parse_controller(std::string_view text);
+// "host:port" or "host" (default_port).
+ifc_client::result<std::pair<std::string, std::uint16_t>> parse_host_port(
+    std::string_view text, std::uint16_t default_port);
+
+// What to do after reading the command line.
+struct parse_outcome {
+    std::optional<options> settings;  // set: run with these
+    int exit_status = 0;              // otherwise: exit with this status
+    std::string output;               // ... after printing this (help, version or an error)
+    bool to_stderr = false;
+};
+parse_outcome parse_options(const std::vector<std::string>& args);
+
+}  // namespace gateway

@@ -1,0 +1,101 @@
+// Shared by the fleet and machine pages: building elements, talking to the API, the banner.
+"use strict";
+
+const panel = (() => {
+  // Builds an element; children may be strings (always inserted as text, never as markup).
+  function el(tag, attributes = {}, ...children) {
+    const svg = ["svg", "path", "circle", "line", "text", "g", "rect", "title"].includes(tag);
+    const node = svg ? document.createElementNS("http://www.w3.org/2000/svg", tag)
+                     : document.createElement(tag);
+    for (const [name, value] of Object.entries(attributes)) {
+      if (value === null || value === undefined || value === false) continue;
+      if (name.startsWith("on")) node.addEventListener(name.slice(2), value);
+      else node.setAttribute(name, value === true ? "" : String(value));
+    }
+    for (const child of children.flat()) {
+      if (child === null || child === undefined) continue;
+      node.append(child instanceof Node ? child : document.createTextNode(String(child)));
+    }
+    return node;
+  }
+
+  const tokenKey = "ifc-gateway-token";
+  let gateway = { read_only: false, token_required: false, poll_seconds: 2 };
+
+  async function loadGateway() {
+    try {
+      gateway = await getJSON("/api/gateway");
+    } catch (e) { /* the banner tells when the gateway does not answer */ }
+    return gateway;
+  }
+
+  async function getJSON(path) {
+    const response = await fetch(path, { cache: "no-store" });
+    const body = await response.json();
+    if (!response.ok) throw new Error(body.message || response.statusText);
+    return body;
+  }
+
+  // A write; resolves to {status, body} whatever the outcome, so the caller can show it.
+  async function patchJSON(path, object) {
+    const headers = { "Content-Type": "application/json" };
+    const token = sessionStorage.getItem(tokenKey);
+    if (token) headers.Authorization = "Bearer " + token;
+    try {
+      const response = await fetch(path, { method: "PATCH", headers, body: JSON.stringify(object) });
+      let body = {};
+      try { body = await response.json(); } catch (e) { body = { message: response.statusText }; }
+      return { status: response.status, body };
+    } catch (e) {
+      return { status: 0, body: { message: "the gateway does not answer" } };
+    }
+  }
+
+  function describeAge(seconds) {
+    if (seconds === null || seconds === undefined) return "never";
+    if (seconds < 1) return "just now";
+    if (seconds < 90) return `${Math.round(seconds)} s ago`;
+    if (seconds < 5400) return `${Math.round(seconds / 60)} min ago`;
+    return `${(seconds / 3600).toFixed(1)} h ago`;
+  }
+
+  // "reachable", "stale" or "unreachable", with the words a technician reads.
+  function stateOf(controller) {
+    if (!controller.reachable) return { key: "unreachable", text: "Unreachable" };
+    if (controller.stale) return { key: "stale", text: "Stale data" };
+    return { key: "reachable", text: "Live" };
+  }
+
+  function setBanner(node, message) {
+    node.hidden = !message;
+    node.textContent = message || "";
+  }
+
+  // The token field in the header, when the gateway wants a token for writes.
+  function tokenField(container) {
+    if (!gateway.token_required || gateway.read_only) return;
+    const input = el("input", { type: "password", id: "token", autocomplete: "off",
+                                value: sessionStorage.getItem(tokenKey) || "" });
+    input.addEventListener("change", () => sessionStorage.setItem(tokenKey, input.value.trim()));
+    container.append(el("label", { for: "token", class: "token" }, "Write token "), input);
+  }
+
+  // A small bar chart of histogram bins; the tallest bar fills the height.
+  function barChart(bins, { width = 230, height = 60, label = "" } = {}) {
+    const max = Math.max(1, ...bins);
+    const step = width / bins.length;
+    const svg = el("svg", { viewBox: `0 0 ${width} ${height}`, class: "bars", role: "img",
+                            "aria-label": label, preserveAspectRatio: "none" });
+    bins.forEach((count, bin) => {
+      const h = (count / max) * (height - 2);
+      svg.append(el("rect", { x: (bin * step + 0.5).toFixed(2), y: (height - h).toFixed(2),
+                              width: Math.max(0.5, step - 1).toFixed(2), height: h.toFixed(2),
+                              "data-bin": bin, "data-count": count },
+                    el("title", {}, `bin ${bin}: ${count}`)));
+    });
+    return svg;
+  }
+
+  return { el, getJSON, patchJSON, loadGateway, describeAge, stateOf, setBanner, tokenField,
+           barChart, gateway: () => gateway };
+})();

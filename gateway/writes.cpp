@@ -1,0 +1,290 @@
+#include "gateway/writes.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "client/commands.h"
+#include "client/settings_access.h"
+#include "client/value_ranges.h"
+
+namespace gateway {
+
+namespace {
+
+namespace cmd = ifc_client::commands;
+using ifc_client::errc;
+using ifc_client::error;
+using json = nlohmann::ordered_json;
+
+error bad_request(std::string message) {
+    return error{errc::bad_request, std::move(message)};
+}
+
+struct target_keys {
+    std::span<const std::string_view> writable;
+    std::string_view what;
+    ifc_client::setting setting;
+};
+
+target_keys keys_of_target(write_target target) {
+    switch (target) {
+        case write_target::status:
+            return {cmd::status_keys, "status key", ifc_client::setting::status};
+        case write_target::selection:
+            return {cmd::selection_keys, "selection item", ifc_client::setting::selection};
+        case write_target::targets:
+            return {cmd::target_keys, "target key", ifc_client::setting::targets};
+        case write_target::valves:
+        case write_target::histogram_selection:
+            break;
+    }
+    return {cmd::valve_keys, "valve key", ifc_client::setting::valves};
+}
+
+// A whole number that fits the controller's 32-bit values; true, false, 1.5 and "1" are not.
+std::optional<std::int32_t> whole_number(const json& value) {
+    if (!value.is_number_integer()) return std::nullopt;
+    const auto n = value.get<std::int64_t>();
+    if (value.is_number_unsigned() && value.get<std::uint64_t>() > 0x7fffffffu) return std::nullopt;
+    if (n < std::numeric_limits<std::int32_t>::min() ||
+        n > std::numeric_limits<std::int32_t>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(n);
+}
+
+ifc_client::result<histogram_choice> parse_choice(const std::string& side, const json& value) {
+    if (!value.is_object()) {
+        return bad_request("\"" + side + "\" must be an object with \"colour\" and/or \"item\"");
+    }
+    histogram_choice choice;
+    for (const auto& [key, member] : value.items()) {
+        if (key == "colour") {
+            const auto colour = whole_number(member);
+            if (!colour || !cmd::is_colour(*colour)) {
+                return bad_request(side + " colour " + member.dump() +
+                                   " is not a colour number 1..6");
+            }
+            choice.colour = *colour;
+        } else if (key == "item") {
+            const auto& items = cmd::histogram_items;
+            if (!member.is_string() ||
+                std::find(items.begin(), items.end(), member.get<std::string>()) == items.end()) {
+                return bad_request(side + " item " + member.dump() +
+                                   " is not a histogram item (known: " + ifc_client::join(items) +
+                                   ")");
+            }
+            choice.item = member.get<std::string>();
+        } else {
+            return bad_request("unknown key \"" + key + "\" in \"" + side +
+                               "\" (known: colour, item)");
+        }
+    }
+    if (!choice.colour && !choice.item) return bad_request("\"" + side + "\" changes nothing");
+    return choice;
+}
+
+ifc_client::result<write_request> parse_histogram_selection(const json& body) {
+    write_request request{write_target::histogram_selection, 0, {}, {}, {}};
+    for (const auto& [key, value] : body.items()) {
+        if (key != "left" && key != "right") {
+            return bad_request("unknown key \"" + key + "\" (known: left, right)");
+        }
+        auto choice = parse_choice(key, value);
+        if (!choice) return choice.failure();
+        (key == "left" ? request.left : request.right) = std::move(choice.value());
+    }
+    return request;
+}
+
+write_outcome failed(const error& failure) {
+    if (failure.code == errc::bad_request) return refused(failure.detail);
+    const bool late = failure.code == errc::timeout;
+    write_outcome outcome;
+    outcome.result = late ? write_result::timeout : write_result::unreachable;
+    outcome.message =
+        std::string(late ? "controller did not answer in time: " : "controller unreachable: ") +
+        std::string(ifc_client::errc_name(failure.code)) +
+        (failure.detail.empty() ? "" : " (" + failure.detail + ")");
+    outcome.reply = {{"message", outcome.message}};
+    return outcome;
+}
+
+write_outcome from_report(const ifc_client::write_report& report, ifc_client::token_line* part) {
+    write_outcome outcome;
+    outcome.result = report.not_applied.empty() ? write_result::applied : write_result::not_applied;
+    if (!report.not_applied.empty()) {
+        outcome.message = "not applied: the read-back shows";
+        for (const auto& m : report.not_applied) {
+            outcome.message += " " + m.key + "=" +
+                               (m.found ? std::to_string(*m.found) : std::string("(missing)")) +
+                               " (asked for " + std::to_string(m.wanted) + ")";
+        }
+        outcome.reply["message"] = outcome.message;
+    }
+    outcome.reply["applied"] = report.not_applied.empty();
+    outcome.reply["values"] = line_json(report.after.line);
+    if (part != nullptr) *part = report.after.line;
+    return outcome;
+}
+
+// The changes listed with their values before and after: {"key","from","to","now"}.
+json change_list(const ifc_client::write_report& report,
+                 std::span<const ifc_client::change> changes) {
+    json list = json::array();
+    for (const auto& c : ifc_client::latest_changes(changes)) {
+        list.push_back({{"key", c.key},
+                        {"from", json(ifc_client::value_of(report.before.line, c.key).value_or(0))},
+                        {"to", c.value},
+                        {"now", json(ifc_client::value_of(report.after.line, c.key).value_or(0))}});
+    }
+    return list;
+}
+
+write_outcome apply_line_write(ifc_client::connection& conn, const write_request& request,
+                               machine_snapshot* snapshot) {
+    ifc_client::result<ifc_client::write_report> report = error{errc::bad_request, ""};
+    ifc_client::token_line* part = nullptr;
+    switch (request.target) {
+        case write_target::status:
+            report = ifc_client::write_status(conn, request.changes);
+            if (snapshot) part = &snapshot->status;
+            break;
+        case write_target::selection:
+            report = ifc_client::write_selection(conn, request.changes);
+            if (snapshot) part = &snapshot->selection;
+            break;
+        case write_target::targets:
+            report = ifc_client::write_targets(conn, request.colour, request.changes);
+            if (snapshot) part = &snapshot->colour(request.colour).targets;
+            break;
+        case write_target::valves:
+            report = ifc_client::write_valves(conn, request.colour, request.changes);
+            if (snapshot) part = &snapshot->colour(request.colour).valves;
+            break;
+        case write_target::histogram_selection:
+            break;
+    }
+    if (!report) return failed(report.failure());
+    write_outcome outcome = from_report(report.value(), part);
+    outcome.reply["changes"] = change_list(report.value(), request.changes);
+    return outcome;
+}
+
+write_outcome apply_histogram_selection(ifc_client::connection& conn, const write_request& request,
+                                        machine_snapshot* snapshot) {
+    auto now = ifc_client::read_histogram_selection(conn);
+    if (!now) return failed(now.failure());
+    bool applied = true;
+    const std::pair<ifc_client::histogram_side, const std::optional<histogram_choice>*> sides[] = {
+        {ifc_client::histogram_side::left, &request.left},
+        {ifc_client::histogram_side::right, &request.right}};
+    for (const auto& [side, choice] : sides) {
+        if (!*choice) continue;
+        const auto& present = now->of(side);
+        const int colour = (*choice)->colour.value_or(present.colour);
+        const std::string item = (*choice)->item.value_or(present.item);
+        auto report = ifc_client::write_histogram_selection(conn, side, colour, item);
+        if (!report) return failed(report.failure());
+        applied = applied && report->applied;
+        now = std::move(report->after);
+    }
+    write_outcome outcome;
+    outcome.result = applied ? write_result::applied : write_result::not_applied;
+    if (!applied) {
+        outcome.message = "not applied: the read-back shows \"" + now->answer + "\"";
+        outcome.reply["message"] = outcome.message;
+    }
+    outcome.reply["applied"] = applied;
+    outcome.reply["values"] = histogram_selection_json(now.value());
+    if (snapshot) snapshot->histogram_selection = now.value();
+    return outcome;
+}
+
+}  // namespace
+
+std::string_view result_name(write_result result) {
+    switch (result) {
+        case write_result::applied:
+            return "applied";
+        case write_result::refused:
+            return "refused";
+        case write_result::not_applied:
+            return "not_applied";
+        case write_result::unreachable:
+            return "unreachable";
+        case write_result::timeout:
+            return "timeout";
+    }
+    return "unknown";
+}
+
+int http_status(write_result result) {
+    switch (result) {
+        case write_result::applied:
+            return 200;
+        case write_result::refused:
+            return 400;
+        case write_result::not_applied:
+            return 409;
+        case write_result::unreachable:
+            return 502;
+        case write_result::timeout:
+            return 504;
+    }
+    return 500;
+}
+
+write_outcome refused(std::string message) {
+    write_outcome outcome;
+    outcome.result = write_result::refused;
+    outcome.reply = {{"message", message}};
+    outcome.message = std::move(message);
+    return outcome;
+}
+
+write_outcome connection_failed(const ifc_client::error& failure) {
+    return failed(failure);
+}
+
+ifc_client::result<write_request> parse_write(write_target target, int colour,
+                                              std::string_view body) {
+    const json parsed = json::parse(body, nullptr, false);
+    if (parsed.is_discarded()) return bad_request("the body is not valid JSON");
+    if (!parsed.is_object()) {
+        return bad_request("the body must be a JSON object of the keys to change");
+    }
+    if (parsed.empty()) return bad_request("nothing to change: the object has no keys");
+    if ((target == write_target::targets || target == write_target::valves) &&
+        !cmd::is_colour(colour)) {
+        return bad_request("colour " + std::to_string(colour) + " is not a colour number 1..6");
+    }
+    if (target == write_target::histogram_selection) return parse_histogram_selection(parsed);
+
+    const target_keys keys = keys_of_target(target);
+    write_request request{target, colour, {}, {}, {}};
+    for (const auto& [key, value] : parsed.items()) {
+        const auto number = whole_number(value);
+        if (!number) {
+            return bad_request(key + "=" + value.dump() + " is not a whole number");
+        }
+        request.changes.push_back(ifc_client::change{key, *number});
+    }
+    if (auto known = ifc_client::check_keys(request.changes, keys.writable, keys.what); !known) {
+        return known.failure();
+    }
+    if (auto fits = ifc_client::check_ranges(keys.setting, request.changes); !fits) {
+        return fits.failure();
+    }
+    return request;
+}
+
+write_outcome apply_write(ifc_client::connection& conn, const write_request& request,
+                          machine_snapshot* snapshot) {
+    if (request.target == write_target::histogram_selection) {
+        return apply_histogram_selection(conn, request, snapshot);
+    }
+    return apply_line_write(conn, request, snapshot);
+}
+
+}  // namespace gateway

@@ -1,0 +1,265 @@
+// The gateway's HTTP side: who may write, what a write must look like, how bad HTTP input is
+// answered, and the metrics and probe endpoints.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <nlohmann/json.hpp>
+
+#include "client/unique_fd.h"
+#include "tests/support/gateway_harness.h"
+#include "tests/support/server_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using json = nlohmann::json;
+using test_support::local_controller;
+
+constexpr const char* json_type = "application/json";
+
+// Sends raw bytes to the gateway and returns its answer: the header and as much body as it
+// announces (bounded).
+std::string raw_exchange(std::uint16_t port, const std::string& bytes) {
+    ifc_client::unique_fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return "";
+    const timeval wait{5, 0};
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    ::send(fd.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    std::string answer;
+    char buffer[4096];
+    for (int round = 0; round < 100; ++round) {
+        const ssize_t k = ::recv(fd.get(), buffer, sizeof buffer, 0);
+        if (k <= 0) break;
+        answer.append(buffer, static_cast<std::size_t>(k));
+        const auto end = answer.find("\r\n\r\n");
+        if (end == std::string::npos) continue;
+        const auto length = answer.find("Content-Length: ");
+        const std::size_t body =
+            length == std::string::npos ? 0 : std::stoul(answer.substr(length + 16));
+        if (answer.size() >= end + 4 + body) break;
+    }
+    return answer;
+}
+
+class GatewayHttp : public ::testing::Test {
+  protected:
+    test_support::server_process server;
+
+    std::string snapshot_of(test_support::gateway_harness& gateway) {
+        return gateway.client().Get("/api/controllers/loom1")->body;
+    }
+};
+
+TEST_F(GatewayHttp, ReadOnlyRefusesEveryWrite) {
+    test_support::gateway_harness gateway({local_controller("loom1", server.port())},
+                                          test_support::fast_polls(), {true, "", 8});
+    ASSERT_TRUE(gateway.wait_reachable("loom1", true));
+    for (const char* path : {"/api/controllers/loom1/status", "/api/controllers/loom1/targets/1"}) {
+        auto r = gateway.client().Patch(path, R"({"color":2,"to":95})", json_type);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, 403);
+        EXPECT_NE(json::parse(r->body)["message"].get<std::string>().find("read-only"),
+                  std::string::npos);
+    }
+    auto conn = server.connect();
+    EXPECT_EQ(conn.get("IFC_get_stat").value(), "color:1 mode:0 totw_sw:0 ");
+    // Reads go on.
+    EXPECT_EQ(gateway.client().Get("/api/controllers/loom1")->status, 200);
+}
+
+TEST_F(GatewayHttp, WritesNeedTheBearerTokenWhenOneIsSet) {
+    test_support::gateway_harness gateway({local_controller("loom1", server.port())},
+                                          test_support::fast_polls(), {false, "s3cret", 8});
+    ASSERT_TRUE(gateway.wait_reachable("loom1", true));
+    const std::string path = "/api/controllers/loom1/targets/1";
+    auto client = gateway.client();
+    auto none = client.Patch(path.c_str(), R"({"to":95})", json_type);
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->status, 401);
+    EXPECT_EQ(none->get_header_value("WWW-Authenticate"), "Bearer");
+    for (const char* wrong : {"Bearer s3cre", "Bearer s3cret2", "Basic s3cret", "s3cret"}) {
+        auto r = client.Patch(path.c_str(), {{"Authorization", wrong}}, R"({"to":95})", json_type);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, 401) << wrong;
+    }
+    auto conn = server.connect();
+    EXPECT_EQ(conn.get("IFC_get_Tot_Twt_1").value(), "to:90 tw:240 ");
+    conn.disconnect();
+    auto right =
+        client.Patch(path.c_str(), {{"Authorization", "Bearer s3cret"}}, R"({"to":95})", json_type);
+    ASSERT_TRUE(right);
+    EXPECT_EQ(right->status, 200);
+    // Reads need no token.
+    EXPECT_EQ(client.Get("/api/controllers")->status, 200);
+}
+
+// A page elsewhere whose host name it points at 127.0.0.1 sends its own name as the Host:
+// without a token, writes are taken only when addressed to a loopback name.
+TEST_F(GatewayHttp, WritesWithoutATokenMustAddressTheGatewayByALoopbackName) {
+    test_support::gateway_harness gateway({local_controller("loom1", server.port())});
+    ASSERT_TRUE(gateway.wait_reachable("loom1", true));
+    const std::string path = "/api/controllers/loom1/status";
+    struct host_case {
+        const char* host;
+        int status;
+    };
+    for (const auto& c : {host_case{"evil.example", 403}, host_case{"evil.example:8090", 403},
+                          host_case{"127.0.0.1.evil.example", 403}, host_case{"", 403},
+                          host_case{"localhost:8090", 200}, host_case{"127.0.0.1", 200},
+                          host_case{"[::1]:8090", 200}}) {
+        auto client = gateway.client();
+        client.set_default_headers({{"Host", c.host}});
+        auto r = client.Patch(path.c_str(), R"({"color":2})", json_type);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, c.status) << c.host;
+    }
+}
+
+// A form on another site can post text/plain or a form encoding without asking; it cannot post
+// JSON. So a write must say it is JSON.
+TEST_F(GatewayHttp, WritesMustBeJson) {
+    test_support::gateway_harness gateway({local_controller("loom1", server.port())});
+    ASSERT_TRUE(gateway.wait_reachable("loom1", true));
+    const std::string path = "/api/controllers/loom1/status";
+    for (const char* type :
+         {"text/plain", "application/x-www-form-urlencoded", "multipart/form-data", ""}) {
+        auto r = gateway.client().Patch(path.c_str(), R"({"color":2})", type);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, 415) << type;
+    }
+    auto charset =
+        gateway.client().Patch(path.c_str(), R"({"color":2})", "application/json; charset=utf-8");
+    ASSERT_TRUE(charset);
+    EXPECT_EQ(charset->status, 200);
+}
+
+TEST_F(GatewayHttp, BadHttpInputGetsAClientErrorAndTheGatewayServesOn) {
+    test_support::gateway_harness gateway({local_controller("loom1", server.port())});
+    struct bad_input {
+        const char* what;
+        std::string bytes;
+        const char* status;
+    };
+    const bad_input inputs[] = {
+        {"garbage", "GARBAGE\r\n\r\n", "HTTP/1.1 400"},
+        {"no version", "GET /api/controllers\r\n\r\n", "HTTP/1.1 400"},
+        {"huge header",
+         "GET / HTTP/1.1\r\nHost: x\r\nX-Filler: " + std::string(20000, 'a') + "\r\n\r\n",
+         "HTTP/1.1 4"},
+        {"huge target", "GET /" + std::string(20000, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n",
+         "HTTP/1.1 4"},
+        {"body too large",
+         "PATCH /api/controllers/loom1/status HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+         "application/json\r\nContent-Length: 200000\r\n\r\n" +
+             std::string(200000, ' '),
+         "HTTP/1.1 413"},
+    };
+    for (const auto& input : inputs) {
+        const std::string answer = raw_exchange(gateway.port(), input.bytes);
+        EXPECT_TRUE(answer.starts_with(input.status)) << input.what << ": " << answer.substr(0, 60);
+    }
+    auto r = gateway.client().Get("/api/controllers");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    auto conn = server.connect();
+    EXPECT_EQ(conn.get("IFC_get_stat").value(), "color:1 mode:0 totw_sw:0 ");
+}
+
+TEST_F(GatewayHttp, ErrorsAreJsonObjectsWithAMessage) {
+    test_support::gateway_harness gateway({local_controller("loom1", server.port())});
+    for (const char* path : {"/api/nothing", "/api/controllers/loom1/valves"}) {
+        auto r = gateway.client().Get(path);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, 404);
+        EXPECT_EQ(r->get_header_value("Content-Type"), json_type);
+        EXPECT_TRUE(json::parse(r->body)["message"].is_string()) << r->body;
+    }
+}
+
+TEST_F(GatewayHttp, PagesAndTheirFilesAreServedFromTheBinary) {
+    test_support::gateway_harness gateway({local_controller("loom1", server.port())});
+    auto client = gateway.client();
+    struct page {
+        const char* path;
+        int status;
+        const char* type;
+        const char* contains;
+    };
+    const page pages[] = {
+        {"/", 200, "text/html; charset=utf-8", "fleet.js"},
+        {"/machines/loom1", 200, "text/html; charset=utf-8", "dial.js"},
+        {"/machines/loom9", 404, "text/plain", "loom9"},
+        {"/static/dial.js", 200, "text/javascript; charset=utf-8", "arcPath"},
+        {"/static/panel.css", 200, "text/css; charset=utf-8", "--focus"},
+        {"/static/none.js", 404, "text/plain", "not found"},
+    };
+    for (const auto& p : pages) {
+        auto r = client.Get(p.path);
+        ASSERT_TRUE(r) << p.path;
+        EXPECT_EQ(r->status, p.status) << p.path;
+        EXPECT_EQ(r->get_header_value("Content-Type"), p.type) << p.path;
+        EXPECT_NE(r->body.find(p.contains), std::string::npos) << p.path;
+        EXPECT_EQ(r->get_header_value("X-Content-Type-Options"), "nosniff");
+    }
+}
+
+TEST_F(GatewayHttp, MetricsNameEachControllerAndFamily) {
+    test_support::gateway_harness gateway({local_controller("loom1", server.port()),
+                                           local_controller("gone", test_support::free_port())});
+    ASSERT_TRUE(gateway.wait_reachable("loom1", true));
+    ASSERT_TRUE(gateway.wait_polled());
+    auto r = gateway.client().Get("/metrics");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    EXPECT_TRUE(r->get_header_value("Content-Type").starts_with("text/plain; version=0.0.4"));
+    const std::string& text = r->body;
+    for (const char* sample :
+         {"ifc_up{controller=\"loom1\"} 1\n", "ifc_up{controller=\"gone\"} 0\n",
+          "ifc_target_degrees{controller=\"loom1\",colour=\"3\",target=\"tw\"} 240\n",
+          "ifc_valve_angle_degrees{controller=\"loom1\",colour=\"1\",valve=\"main\",edge=\"on\"} "
+          "90\n",
+          "ifc_arrival_bin_samples{controller=\"loom1\",side=\"left\",bin=\"23\"} 300\n",
+          "ifc_arrival_statistic{controller=\"loom1\",side=\"right\",value=\"fval\"} 4.52\n",
+          "ifc_writes_total{controller=\"gone\",outcome=\"applied\"} 0\n",
+          "ifc_machine_status{controller=\"loom1\",item=\"color\"} 1\n"}) {
+        EXPECT_NE(text.find(sample), std::string::npos) << sample;
+    }
+    // Each family is announced once, before its samples.
+    std::size_t families = 0;
+    for (std::size_t at = text.find("# TYPE "); at != std::string::npos;
+         at = text.find("# TYPE ", at + 1)) {
+        ++families;
+    }
+    EXPECT_EQ(text.find("# TYPE ifc_up"), text.rfind("# TYPE ifc_up"));
+    EXPECT_GT(families, 15u);
+    EXPECT_EQ(text.find("ATC_TO_DELAY"), std::string::npos);
+}
+
+TEST_F(GatewayHttp, ProbePollsTheTargetOnRequest) {
+    test_support::gateway_harness gateway({});
+    auto client = gateway.client();
+    auto up = client.Get(("/probe?target=127.0.0.1:" + std::to_string(server.port())).c_str());
+    ASSERT_TRUE(up);
+    EXPECT_EQ(up->status, 200);
+    EXPECT_NE(up->body.find("\nifc_up 1\n"), std::string::npos);
+    EXPECT_NE(up->body.find("ifc_target_degrees{colour=\"1\",target=\"to\"} 90\n"),
+              std::string::npos);
+    auto down = client.Get(
+        ("/probe?target=127.0.0.1:" + std::to_string(test_support::free_port())).c_str());
+    ASSERT_TRUE(down);
+    EXPECT_EQ(down->status, 200);
+    EXPECT_NE(down->body.find("\nifc_up 0\n"), std::string::npos);
+    EXPECT_EQ(down->body.find("ifc_target_degrees"), std::string::npos);
+    for (const char* bad : {"/probe", "/probe?target=127.0.0.1:99999", "/probe?target=:1"}) {
+        auto r = client.Get(bad);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, 400) << bad;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+// The gateway's command line and config file.
+#include <gtest/gtest.h>
+
+#include "gateway/options.h"
+#include "tests/support/files.h"
+
+namespace {
+
+struct controller_case {
+    std::string label;
+    std::string text;
+    bool ok;
+    std::string name;
+    std::string host;
+    std::uint16_t port;
+};
+
+void PrintTo(const controller_case& c, std::ostream* out) {
+    *out << c.label;
+}
+
+class ControllerText : public ::testing::TestWithParam<controller_case> {};
+
+TEST_P(ControllerText, IsReadOrRefused) {
+    const auto& c = GetParam();
+    auto parsed = gateway::parse_controller(c.text);
+    ASSERT_EQ(parsed.ok(), c.ok) << (parsed.ok() ? "" : parsed.failure().detail);
+    if (!c.ok) return;
+    EXPECT_EQ(parsed->name, c.name);
+    EXPECT_EQ(parsed->host, c.host);
+    EXPECT_EQ(parsed->port, c.port);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, ControllerText,
+    ::testing::Values(
+        controller_case{"with_port", "loom1=10.0.0.7:9002", true, "loom1", "10.0.0.7", 9002},
+        controller_case{"default_port", "loom2=10.0.0.8", true, "loom2", "10.0.0.8", 9002},
+        controller_case{"host_name", "hall-3.a_b=loom.local:9100", true, "hall-3.a_b", "loom.local",
+                        9100},
+        controller_case{"ipv6", "v6=[::1]:9002", true, "v6", "::1", 9002},
+        controller_case{"no_name", "=10.0.0.7", false, "", "", 0},
+        controller_case{"no_equals", "10.0.0.7:9002", false, "", "", 0},
+        controller_case{"name_with_slash", "a/b=10.0.0.7", false, "", "", 0},
+        controller_case{"port_zero", "a=10.0.0.7:0", false, "", "", 0},
+        controller_case{"port_too_big", "a=10.0.0.7:65536", false, "", "", 0},
+        controller_case{"port_not_a_number", "a=10.0.0.7:x", false, "", "", 0},
+        controller_case{"empty_port", "a=10.0.0.7:", false, "", "", 0},
+        controller_case{"no_host", "a=:9002", false, "", "", 0},
+        controller_case{"bare_ipv6", "a=::1", false, "", "", 0}),
+    [](const auto& info) { return info.param.label; });
+
+gateway::parse_outcome parse(std::vector<std::string> args) {
+    return gateway::parse_options(args);
+}
+
+TEST(GatewayOptions, DefaultsListenOnLoopbackAndPollEveryTwoSeconds) {
+    const auto parsed = parse({"--controller", "loom1=127.0.0.1"});
+    ASSERT_TRUE(parsed.settings);
+    EXPECT_EQ(parsed.settings->listen.host, "127.0.0.1");
+    EXPECT_EQ(parsed.settings->listen.port, 8090);
+    EXPECT_EQ(parsed.settings->poll, std::chrono::milliseconds(2000));
+    EXPECT_FALSE(parsed.settings->read_only);
+}
+
+TEST(GatewayOptions, LoopbackIsTheLoopbackNetworkOnly) {
+    for (const char* host : {"127.0.0.1", "127.1.2.3", "localhost", "::1"}) {
+        EXPECT_TRUE((gateway::listen_address{host, 8090}.loopback())) << host;
+    }
+    for (const char* host : {"0.0.0.0", "10.0.0.7", "127.evil.example", "::", "128.0.0.1"}) {
+        EXPECT_FALSE((gateway::listen_address{host, 8090}.loopback())) << host;
+    }
+}
+
+TEST(GatewayOptions, WritesOutsideLoopbackNeedATokenOrReadOnly) {
+    const auto open = parse({"--listen", "0.0.0.0:8090"});
+    EXPECT_FALSE(open.settings);
+    EXPECT_EQ(open.exit_status, 1);
+    EXPECT_NE(open.output.find("--token-file"), std::string::npos);
+    EXPECT_TRUE(parse({"--listen", "0.0.0.0:8090", "--read-only"}).settings);
+
+    test_support::temp_dir dir;
+    test_support::write_file(dir.file("token"), "  s3cret \n");
+    const auto with_token = parse({"--listen", "0.0.0.0:8090", "--token-file", dir.file("token")});
+    ASSERT_TRUE(with_token.settings);
+    EXPECT_EQ(with_token.settings->token, "s3cret");
+    test_support::write_file(dir.file("empty"), "\n");
+    EXPECT_FALSE(parse({"--token-file", dir.file("empty")}).settings);
+    EXPECT_FALSE(parse({"--token-file", dir.file("missing")}).settings);
+}
+
+TEST(GatewayOptions, ConfigFileHoldsTheSameEntries) {
+    test_support::temp_dir dir;
+    test_support::write_file(dir.file("gateway.conf"),
+                             "# the mill's first hall\n"
+                             "listen = 127.0.0.1:8091\n"
+                             "controller = loom1=10.0.0.7:9002\n"
+                             "controller = loom2=10.0.0.8\n"
+                             "poll = 5\n"
+                             "read-only = true\n");
+    const auto parsed = parse({"--config", dir.file("gateway.conf")});
+    ASSERT_TRUE(parsed.settings) << parsed.output;
+    EXPECT_EQ(parsed.settings->listen.port, 8091);
+    ASSERT_EQ(parsed.settings->controllers.size(), 2u);
+    EXPECT_EQ(parsed.settings->controllers[1].name, "loom2");
+    EXPECT_EQ(parsed.settings->poll, std::chrono::milliseconds(5000));
+    EXPECT_TRUE(parsed.settings->read_only);
+
+    test_support::write_file(dir.file("typo.conf"), "controlers = loom1=10.0.0.7\n");
+    const auto typo = parse({"--config", dir.file("typo.conf")});
+    EXPECT_FALSE(typo.settings);
+    EXPECT_EQ(typo.exit_status, 1);
+}
+
+TEST(GatewayOptions, UsageErrorsExitWithStatusOne) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--controller", "a=1.2.3.4", "--controller", "a=1.2.3.5"},
+          std::vector<std::string>{"--poll", "0"}, std::vector<std::string>{"--listen", "x:y"},
+          std::vector<std::string>{"--bogus"}, std::vector<std::string>{"stray"}}) {
+        const auto parsed = parse(args);
+        EXPECT_FALSE(parsed.settings) << args[0];
+        EXPECT_EQ(parsed.exit_status, 1) << args[0];
+        EXPECT_TRUE(parsed.to_stderr);
+        EXPECT_TRUE(parsed.output.starts_with("ifc-gateway: ")) << parsed.output;
+    }
+    const auto help = parse({"--help"});
+    EXPECT_EQ(help.exit_status, 0);
+    EXPECT_NE(help.output.find("--controller"), std::string::npos);
+    EXPECT_NE(help.output.find("Exit status"), std::string::npos);
+}
+
+}  // namespace

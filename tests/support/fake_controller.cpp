@@ -1,0 +1,171 @@
+#include "tests/support/fake_controller.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <charconv>
+#include <cstdio>
+
+#include "client/commands.h"
+#include "lib/protocol.h"
+#include "tests/support/loopback.h"
+
+namespace test_support {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Waits (in short steps, so that a stopping controller is not held up) until fd is readable.
+bool readable(int fd, const std::atomic<bool>& stopping) {
+    for (int step = 0; step < 200 && !stopping; ++step) {
+        pollfd pfd{fd, POLLIN, 0};
+        if (::poll(&pfd, 1, 50) > 0) return true;
+    }
+    return false;
+}
+
+bool recv_exactly(int fd, std::string& bytes, std::size_t count,
+                  const std::atomic<bool>& stopping) {
+    bytes.assign(count, '\0');
+    std::size_t got = 0;
+    while (got < count) {
+        if (!readable(fd, stopping)) return false;
+        const ssize_t k = ::recv(fd, bytes.data() + got, count - got, 0);
+        if (k <= 0) return false;
+        got += static_cast<std::size_t>(k);
+    }
+    return true;
+}
+
+std::string trimmed_name(std::string_view header) {
+    std::string_view name = header.substr(protocol::name_field_offset);
+    while (!name.empty() && name.back() == ' ')
+        name.remove_suffix(1);
+    return std::string(name);
+}
+
+}  // namespace
+
+std::map<std::string, std::string> default_answers() {
+    namespace cmd = ifc_client::commands;
+    std::map<std::string, std::string> answers;
+    answers[std::string(cmd::get_status)] = "color:1 mode:0 totw_sw:0 ";
+    std::string selection;
+    for (std::string_view key : cmd::selection_keys)
+        selection += std::string(key) + ":0 ";
+    answers[std::string(cmd::get_selection)] = selection;
+    const std::string valves =
+        "ATC_TO_DELAY:0 pin_on:70 abs_on:215 abs_off:255 main_on:90 main_off:160 tandem_on:95 "
+        "tandem_off:150 stretch_on:0 stretch_off:0 sub1_on:95 sub1_off:135 sub2_on:115 "
+        "sub2_off:155 sub3_on:135 sub3_off:175 sub4_on:150 sub4_off:190 sub5_on:165 "
+        "sub5_off:205 sub6_on:185 sub6_off:280 sub7_on:200 sub7_off:300 sub8_on:220 "
+        "sub8_off:300 sub9_on:0 sub9_off:0 sub10_on:0 sub10_off:0 sub11_on:0 sub11_off:0 "
+        "sub12_on:0 sub12_off:0 sub13_on:0 sub13_off:0 sub14_on:0 sub14_off:0 sub15_on:0 "
+        "sub15_off:0 sub16_on:0 sub16_off:0 sub17_on:0 sub17_off:0 sub18_on:0 sub18_off:0 ";
+    for (int colour = cmd::first_colour; colour <= cmd::last_colour; ++colour) {
+        answers[cmd::get_targets(colour)] = "to:90 tw:240 ";
+        answers[cmd::get_timing(colour)] = "to:92 tw:242 ";
+        answers[cmd::get_averages(colour)] =
+            "to:92 tb1:128 tb2:164 tb3:190 tb4:0 tb5:0 tb6:0 tb7:0 tb8:0 tbw:224 tw:242 ";
+        answers[cmd::get_valves(colour)] = valves;
+    }
+    const std::string bins =
+        " 0 0 0 0 0 0 0 0 0 0 0 0 0 0 10 30 50 120 160 210 250 280 290 300 290 280 250 210 160 "
+        "120 50 30 10 0 0 0 0 0 0 0 0 0 0 0 0 0";
+    answers[std::string(cmd::get_histogram_left)] = "234 500 4.65 190 500" + bins;
+    answers[std::string(cmd::get_histogram_right)] = "234 500 4.52 190 500" + bins;
+    answers[std::string(cmd::get_histogram_selection)] = "1 tw 2 tw";
+    return answers;
+}
+
+fake_controller::fake_controller(fake_controller_options options) : options_(std::move(options)) {
+    auto listener = listen_on_loopback();
+    listener_ = std::move(listener.fd);
+    port_ = listener.port;
+    thread_ = std::thread([this] { serve(); });
+}
+
+fake_controller::~fake_controller() {
+    stopping_ = true;
+    thread_.join();
+}
+
+ifc_client::endpoint fake_controller::endpoint(std::chrono::milliseconds timeout,
+                                               std::chrono::milliseconds deadline) const {
+    return ifc_client::endpoint{"127.0.0.1", port_, timeout, deadline};
+}
+
+std::vector<std::string> fake_controller::payloads() const {
+    std::lock_guard lock(mutex_);
+    return payloads_;
+}
+
+void fake_controller::serve() {
+    while (!stopping_) {
+        pollfd pfd{listener_.get(), POLLIN, 0};
+        if (::poll(&pfd, 1, 50) <= 0) continue;
+        ifc_client::unique_fd client(::accept(listener_.get(), nullptr, nullptr));
+        if (!client) continue;
+        ++connections_;
+        serve_client(client.get());
+    }
+}
+
+bool fake_controller::send_all(int fd, std::string_view bytes) {
+    if (options_.drip.count() == 0) {
+        return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(bytes.size());
+    }
+    for (char byte : bytes) {
+        for (auto waited = 0ms; waited < options_.drip && !stopping_; waited += 10ms) {
+            std::this_thread::sleep_for(10ms);
+        }
+        if (stopping_ || ::send(fd, &byte, 1, MSG_NOSIGNAL) != 1) return false;
+    }
+    return true;
+}
+
+void fake_controller::serve_client(int fd) {
+    std::string header;
+    while (recv_exactly(fd, header, protocol::header_len, stopping_)) {
+        if (header.starts_with(protocol::get_token)) {
+            const auto found = options_.answers.find(trimmed_name(header));
+            if (found == options_.answers.end()) {
+                send_all(fd, "LEN-000000001");
+                return;
+            }
+            const std::string& answer = found->second;
+            char len[32];
+            std::snprintf(len, sizeof len, "LEN%010d", static_cast<int>(answer.size()));
+            if (!send_all(fd, len)) return;
+            for (std::size_t sent = 0; sent < answer.size(); sent += protocol::chunk_size) {
+                std::string next;
+                if (!recv_exactly(fd, next, protocol::next_token.size(), stopping_)) return;
+                if (!send_all(fd, std::string_view(answer).substr(sent, protocol::chunk_size))) {
+                    return;
+                }
+            }
+        } else if (header.starts_with(protocol::put_token)) {
+            std::size_t length = 0;
+            const char* digits = header.data() + protocol::put_token.size();
+            std::from_chars(digits, header.data() + header.size(), length);
+            std::string payload;
+            while (payload.size() < length) {
+                if (!send_all(fd, protocol::next_token)) return;
+                std::string chunk;
+                const std::size_t size =
+                    std::min<std::size_t>(length - payload.size(), protocol::chunk_size);
+                if (!recv_exactly(fd, chunk, size, stopping_)) return;
+                payload += chunk;
+            }
+            if (!send_all(fd, protocol::fin_token)) return;
+            std::lock_guard lock(mutex_);
+            payloads_.push_back(std::move(payload));
+        } else if (!header.starts_with(protocol::ping_token)) {
+            return;  // DISCONNECT or anything else ends the connection
+        }
+    }
+}
+
+}  // namespace test_support
