@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "client/commands.h"
+#include "client/value_ranges.h"
 #include "gateway/metrics.h"
 #include "gateway/render_cache.h"
 #include "gateway/web_assets.h"
@@ -221,6 +223,25 @@ void answer_write(Response& res, controller_poller& poller, write_target target,
     send_json(res, http_status(outcome.result), outcome.reply.dump());
 }
 
+// The range of every writable key, [min, max], per setting, as the client library checks
+// them: the panel's fields take their limits from here.
+json value_ranges() {
+    namespace cmd = ifc_client::commands;
+    const auto ranges_of = [](ifc_client::setting what, const auto& keys) {
+        json ranges = json::object();
+        for (std::string_view key : keys) {
+            if (const auto range = ifc_client::range_of(what, key)) {
+                ranges[std::string(key)] = json::array({range->min, range->max});
+            }
+        }
+        return ranges;
+    };
+    return json{{"status", ranges_of(ifc_client::setting::status, cmd::status_keys)},
+                {"selection", ranges_of(ifc_client::setting::selection, cmd::selection_keys)},
+                {"targets", ranges_of(ifc_client::setting::targets, cmd::target_keys)},
+                {"valves", ranges_of(ifc_client::setting::valves, cmd::valve_keys)}};
+}
+
 void add_api(httplib::Server& server, fleet& machines, const http_settings& settings) {
     server.Get("/api/gateway", [&machines, settings](const Request&, Response& res) {
         const auto& poll = machines.settings();
@@ -228,7 +249,8 @@ void add_api(httplib::Server& server, fleet& machines, const http_settings& sett
                   json{{"read_only", settings.read_only},
                        {"token_required", !settings.token.empty()},
                        {"poll_seconds", std::chrono::duration<double>(poll.interval).count()},
-                       {"controllers", machines.pollers().size()}}
+                       {"controllers", machines.pollers().size()},
+                       {"ranges", value_ranges()}}
                       .dump());
     });
     auto list_cache = std::make_shared<render_cache>(shared_render_period);

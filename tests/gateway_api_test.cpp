@@ -83,11 +83,9 @@ TEST_F(GatewayApi, SnapshotShowsWhatTheControllerHolds) {
     EXPECT_EQ(left["item"], "tbw");
     EXPECT_EQ(left["bins"].size(), 46u);
     EXPECT_EQ(left["bins"][23], 300);
-    EXPECT_EQ(left["summary"], json({{"ival1", 234},
-                                     {"ival0", 500},
-                                     {"fval", 4.65},
-                                     {"ival3", 190},
-                                     {"ival2", 500}}));
+    EXPECT_EQ(
+        left["summary"],
+        json({{"ival1", 234}, {"ival0", 500}, {"fval", 4.65}, {"ival3", 190}, {"ival2", 500}}));
     EXPECT_EQ(snapshot["histograms"]["right"]["summary"]["fval"], 4.52);
     EXPECT_EQ(snapshot["histogram_selection"]["left"], json({{"colour", 4}, {"item", "tbw"}}));
 }
@@ -104,6 +102,17 @@ TEST_F(GatewayApi, ListNamesEachControllerWithItsState) {
     EXPECT_TRUE(list[0]["age_seconds"].is_number());
     EXPECT_EQ(list[0]["status"]["color"], 1);
     EXPECT_EQ(list[0]["histogram"]["bins"].size(), 46u);
+}
+
+// The pages take their fields' limits from the gateway: the ranges the writes are checked
+// against.
+TEST_F(GatewayApi, GatewayDescriptionHoldsTheRangeOfEveryWritableKey) {
+    const json g = body_of(gateway.client().Get("/api/gateway"));
+    EXPECT_EQ(g["ranges"]["status"]["color"], json::array({1, 6}));
+    EXPECT_EQ(g["ranges"]["targets"]["tw"], json::array({190, 290}));
+    EXPECT_EQ(g["ranges"]["selection"]["sub20"], json::array({0, 1}));
+    EXPECT_EQ(g["ranges"]["valves"].size(), 45u);
+    EXPECT_EQ(g["ranges"]["valves"]["sub18_off"], json::array({0, 359}));
 }
 
 TEST_F(GatewayApi, UnknownControllerIsNotFound) {

@@ -9,14 +9,17 @@
   const api = `/api/controllers/${encodeURIComponent(name)}`;
   const items = ["to", "tb1", "tb2", "tb3", "tb4", "tb5", "tb6", "tb7", "tb8", "tbw", "tw", "tw_tbw"];
   const statusFields = [
-    { key: "color", label: "Weft colour", min: 0, max: 6 },
-    { key: "mode", label: "Mode", min: 0, max: 6 },
-    { key: "totw_sw", label: "TO/TW switch", min: 0, max: 6 },
+    { key: "color", label: "Weft colour" },
+    { key: "mode", label: "Mode" },
+    { key: "totw_sw", label: "TO/TW switch" },
   ];
   const targetFields = [
-    { key: "to", label: "TO target", min: 50, max: 150 },
-    { key: "tw", label: "TW target", min: 190, max: 290 },
+    { key: "to", label: "TO target" },
+    { key: "tw", label: "TW target" },
   ];
+  // [min, max] of every writable key per setting, from the gateway (GET /api/gateway).
+  let ranges = { status: {}, selection: {}, targets: {}, valves: {} };
+  const limits = (setting, key) => ranges[setting][key] || ["", ""];
   let snapshot = null;
   let colour = null;  // the colour shown; follows the machine's until the user picks one
   let writable = true;
@@ -37,7 +40,7 @@
 
   // A number field that keeps what the user typed until it is applied: the refresh updates
   // only fields that are neither focused nor changed.
-  function numberField(key, label, min, max, idPrefix) {
+  function numberField(key, label, [min, max], idPrefix) {
     const id = `${idPrefix}-${key}`;
     const input = el("input", { type: "number", id, name: key, min, max, step: 1, required: true,
                                 inputmode: "numeric", disabled: !writable });
@@ -88,7 +91,7 @@
 
   function buildForms() {
     const statusForm = $("status-form");
-    statusForm.replaceChildren(...statusFields.map((f) => numberField(f.key, f.label, f.min, f.max, "status")),
+    statusForm.replaceChildren(...statusFields.map((f) => numberField(f.key, f.label, limits("status", f.key), "status")),
       el("p", { class: "form-actions" }, el("button", { type: "submit", class: "write", disabled: !writable }, "Apply status")));
     statusForm.addEventListener("submit", (event) => {
       event.preventDefault();
@@ -97,7 +100,7 @@
     });
 
     const targetsForm = $("targets-form");
-    targetsForm.replaceChildren(...targetFields.map((f) => numberField(f.key, f.label, f.min, f.max, "target")),
+    targetsForm.replaceChildren(...targetFields.map((f) => numberField(f.key, f.label, limits("targets", f.key), "target")),
       el("p", { class: "form-actions" }, el("button", { type: "submit", class: "write", disabled: !writable }, "Apply targets")));
     targetsForm.addEventListener("submit", (event) => {
       event.preventDefault();
@@ -188,7 +191,8 @@
       body.replaceChildren(...valves.map((v) => {
         const cell = (edge) => {
           if (v[edge] === null) return el("td", { class: "muted" }, "–");
-          const input = el("input", { type: "number", name: `${v.name}_${edge}`, min: 0, max: 359, step: 1,
+          const [min, max] = limits("valves", `${v.name}_${edge}`);
+          const input = el("input", { type: "number", name: `${v.name}_${edge}`, min, max, step: 1,
                                       required: true, inputmode: "numeric", disabled: !writable,
                                       "aria-label": `${v.name} ${edge} angle` });
           input.addEventListener("input", () => input.classList.toggle("dirty", input.value !== input.dataset.server));
@@ -291,6 +295,7 @@
 
   panel.loadGateway().then((g) => {
     writable = !g.read_only;
+    ranges = g.ranges || ranges;
     if (g.read_only) report(true, "This gateway is read-only: values are shown, not changed.");
     panel.tokenField($("token-slot"));
     buildForms();
