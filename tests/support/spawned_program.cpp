@@ -121,7 +121,7 @@ spawned_program::~spawned_program() {
 }
 
 bool spawned_program::running() {
-    if (pid_ > 0 && wait_exit(pid_, 0ms) >= 0) pid_ = -1;
+    if (pid_ > 0 && test_support::wait_exit(pid_, 0ms) >= 0) pid_ = -1;
     return pid_ > 0;
 }
 
@@ -140,6 +140,17 @@ bool spawned_program::wait_for_stdout(std::string_view needle, std::chrono::mill
         if (!running() || std::chrono::steady_clock::now() >= end) return false;
         std::this_thread::sleep_for(5ms);
     }
+}
+
+void spawned_program::signal(int sig) {
+    if (pid_ > 0) ::kill(pid_, sig);
+}
+
+int spawned_program::wait_exit(std::chrono::milliseconds limit) {
+    if (pid_ <= 0) return -1;
+    const int status = test_support::wait_exit(pid_, limit);
+    if (status >= 0) pid_ = -1;
+    return status;
 }
 
 void spawned_program::kill() {
