@@ -223,9 +223,9 @@ std::size_t session::waiting(const direction& d) const {
 
 bool session::classify(direction& d, time_point now) {
     if (!connected_ || d.end_queued) return false;
-    direction& other = d.from == side::terminal ? down_ : up_;
-    // Bytes the other side would have to answer first, when it has ended: they can never go.
-    if (other.end_queued) d.inbox.clear();
+    // Terminal bytes held until the controller answers can never go once it has ended. (The
+    // controller's bytes never wait for the terminal.)
+    if (d.from == side::terminal && down_.end_queued) d.inbox.clear();
     bool moved = false;
     while (!d.inbox.empty()) {
         if (d.from == side::terminal && hold_header(now)) break;
@@ -539,11 +539,15 @@ bool session::release(direction& d, time_point now) {
                 return true;
             }
             case item_type::rate:
+                // The new rate is for the bytes after it.
+                if (outbox_busy) return moved;
                 d.rate = it.rate;
                 d.rate_since = now;
                 d.rate_sent = 0;
                 break;
             case item_type::finish:
+                // The request is over for the terminal once its last bytes have gone out.
+                if (outbox_busy) return moved;
                 write_record(std::move(it), now);
                 break;
             case item_type::end:
@@ -622,7 +626,8 @@ void session::pass_end(direction& d, time_point now) {
 }
 
 void session::cut(bool reset, const std::string& detail, time_point now) {
-    write_queued_records(now);
+    // A request whose end had not reached the terminal is cut too.
+    write_queued_records(now, detail);
     tracker_.cut(now, detail);
     for (proxy::request_record& record : tracker_.take_finished())
         write_record(finish_item(std::move(record)), now);
@@ -657,7 +662,7 @@ void session::write_record(item finish, time_point released) {
     if (journal_.enabled()) journal_.write(proxy::request_line(label_, record, finish.faults));
 }
 
-void session::write_queued_records(time_point now) {
+void session::write_queued_records(time_point now, const std::string& cut_detail) {
     std::vector<item> finished;
     for (direction* d : {&up_, &down_}) {
         for (item& it : d->queue) {
@@ -669,11 +674,31 @@ void session::write_queued_records(time_point now) {
     }
     std::sort(finished.begin(), finished.end(),
               [](const item& a, const item& b) { return a.record.seq < b.record.seq; });
-    for (item& it : finished)
+    for (item& it : finished) {
+        if (!cut_detail.empty()) {
+            it.record.result = proxy::outcome::cut;
+            it.record.detail = cut_detail;
+        }
         write_record(std::move(it), now);
+    }
+}
+
+bool session::releasable(const direction& d, time_point now) const {
+    if (d.queue.empty() || over_ || frozen(now) || now < d.hold_until) return false;
+    const bool outbox_busy = !d.broken && d.written < d.outbox.size();
+    switch (d.queue.front().type) {
+        case item_type::bytes:
+        case item_type::hold:
+            return true;
+        default:
+            // Markers wait until what came before them has gone out.
+            return !outbox_busy;
+    }
 }
 
 int session::poll_timeout(time_point now) const {
+    // A hold or a stall that ran out since the last round: go on at once.
+    if (releasable(up_, now) || releasable(down_, now)) return 0;
     std::optional<time_point> wake;
     const auto consider = [&](time_point t) {
         if (!wake || t < *wake) wake = t;

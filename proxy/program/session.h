@@ -92,12 +92,16 @@ class session {
     void cut(bool reset, const std::string& detail, proxy::time_point now);
     void stop(const std::string& reason, proxy::time_point now);
     void write_record(item finish, proxy::time_point released);
-    void write_queued_records(proxy::time_point now);
+    // Writes the lines of the requests whose finish markers wait in the queues; with a
+    // cut_detail, as cut there.
+    void write_queued_records(proxy::time_point now, const std::string& cut_detail = "");
     // Bytes of the direction not yet written: read ahead of the destination.
     std::size_t waiting(const direction& d) const;
     bool frozen(proxy::time_point now) const { return now < frozen_until_; }
     bool done() const;
     int poll_timeout(proxy::time_point now) const;
+    // The front of the direction's queue can be released now.
+    bool releasable(const direction& d, proxy::time_point now) const;
     bool may_write(const direction& d, proxy::time_point now) const;
     std::size_t write_budget(const direction& d, proxy::time_point now) const;
     void close_fds();
