@@ -19,6 +19,10 @@ std::string field_text(const json& line, const char* field) {
     return it != line.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
+std::string count_of(long long n, const std::string& what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
 std::string millis_text(double ms) {
     char text[32];
     std::snprintf(text, sizeof text, "%.3f", ms);
@@ -85,8 +89,8 @@ journal_summary summarize(std::istream& journal) {
 }
 
 std::string render_summary(const journal_summary& summary, std::string_view source) {
-    std::string text = std::string(source) + ": " + std::to_string(summary.requests) +
-                       " requests on " + std::to_string(summary.connections) + " connections";
+    std::string text = std::string(source) + ": " + count_of(summary.requests, "request") + " on " +
+                       count_of(summary.connections, "connection");
     if (!summary.seeds.empty()) {
         text += summary.seeds.size() == 1 ? ", seed " : ", seeds ";
         for (std::size_t i = 0; i < summary.seeds.size(); ++i) {
@@ -115,8 +119,9 @@ std::string render_summary(const journal_summary& summary, std::string_view sour
     }
     if (failures.size() > 1) text += "\nfailures\n" + render_table(failures);
     if (summary.skipped_lines > 0) {
-        text += "\nskipped " + std::to_string(summary.skipped_lines) +
-                " lines that are not journal lines\n";
+        text += "\nskipped " + count_of(summary.skipped_lines, "line") +
+                (summary.skipped_lines == 1 ? " that is not a journal line\n"
+                                            : " that are not journal lines\n");
     }
     return text;
 }
