@@ -586,7 +586,7 @@ std::string tracker::where_in_request() const {
            " payload bytes";
 }
 
-void tracker::classify_controller_close(bool reset, time_point now) {
+void tracker::classify_controller_close(bool reset, time_point now, std::size_t held) {
     const std::string how = reset ? "reset the connection" : "closed the connection";
     const auto since_terminal = now - last_terminal_byte_;
     if (!in_request()) {
@@ -611,6 +611,11 @@ void tracker::classify_controller_close(bool reset, time_point now) {
             }
         } else if (terminal_ended_) {
             ending_ = {"terminal", "end of stream"};
+        } else if (held > 0 && since_terminal >= wait_limit) {
+            ending_ = {"controller", "time-out: no request for " +
+                                         std::to_string(protocol::wait_seconds) +
+                                         " s (the proxy held back " +
+                                         plural(static_cast<long long>(held), "byte") + ")"};
         } else if (since_terminal >= wait_limit) {
             ending_ = {"controller",
                        "time-out: no request for " + std::to_string(protocol::wait_seconds) + " s"};
@@ -619,7 +624,12 @@ void tracker::classify_controller_close(bool reset, time_point now) {
         }
         return;
     }
-    const std::string missing = missing_terminal_step();
+    std::string missing = missing_terminal_step();
+    if (held > 0) {
+        // The controller waits for bytes that a fault of the proxy holds back.
+        missing = "the terminal's next " + plural(static_cast<long long>(held), "byte") +
+                  ", which the proxy held back";
+    }
     if (!missing.empty() && terminal_ended_) {
         finish(outcome::closed_by_terminal, now, "the terminal closed before sending " + missing);
         ending_ = {"terminal", "closed during a request"};
@@ -640,7 +650,7 @@ void tracker::classify_controller_close(bool reset, time_point now) {
     }
 }
 
-void tracker::end(side s, bool reset, time_point now) {
+void tracker::end(side s, bool reset, time_point now, std::size_t held) {
     const bool first = !terminal_ended_ && !controller_ended_;
     if (s == side::terminal) {
         terminal_ended_ = true;
@@ -653,7 +663,7 @@ void tracker::end(side s, bool reset, time_point now) {
         controller_ended_ = true;
         if (phase_ != phase::over) {
             const connection_end before = ending_;
-            classify_controller_close(reset, now);
+            classify_controller_close(reset, now, held);
             // A terminal that ended first stays the one that ended the connection.
             if (!first && before.by == "terminal" && ending_.by != "terminal") {
                 ending_ = before;

@@ -87,8 +87,9 @@ class tracker {
     const request_record& current() const { return current_; }
     bool in_request() const;
 
-    // The side ended its stream: in order (end of stream) or by a reset.
-    void end(side s, bool reset, time_point now);
+    // The side ended its stream: in order (end of stream) or by a reset. held: terminal bytes
+    // classified but not yet passed to the controller (a fault holds them), when it ends.
+    void end(side s, bool reset, time_point now, std::size_t held = 0);
     // The proxy cut the connection (a fault rule); detail says where.
     void cut(time_point now, std::string detail);
 
@@ -119,7 +120,7 @@ class tracker {
     void violation(side by, std::string detail, time_point now);
     void keep_text(std::string_view bytes);
     // Why the controller's close ended the request at hand.
-    void classify_controller_close(bool reset, time_point now);
+    void classify_controller_close(bool reset, time_point now, std::size_t held);
     // The terminal's bytes the controller waits for, described; empty when it waits for none.
     std::string missing_terminal_step() const;
     // How far the request at hand got, described.

@@ -249,8 +249,11 @@ bool session::classify(direction& d, time_point now) {
         if (r.why == proxy::stop::held || over_) break;
     }
     if (d.source_ended && d.inbox.empty() && !over_) {
-        // Everything the side sent is classified: its end of stream follows.
-        tracker_.end(d.from, d.reset, now);
+        // Everything the side sent is classified: its end of stream follows. A controller
+        // that ends while a fault holds terminal bytes back may have waited for them.
+        tracker_.end(
+            d.from, d.reset, now,
+            d.from == side::controller ? up_.queued_bytes + (up_.outbox.size() - up_.written) : 0);
         std::vector<proxy::request_record> done = tracker_.take_finished();
         enqueue_finished(d, done, now);
         item end;
