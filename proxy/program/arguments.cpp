@@ -52,6 +52,12 @@ parsed_arguments parse_arguments(int argc, const char* const* argv) {
             ->type_name("BYTES")
             ->check(CLI::Range(0, 1 << 20))
             ->capture_default_str();
+    auto* spin = app.add_option("--spin", a.spin_us,
+                                "after a socket was ready, poll this many microseconds before "
+                                "sleeping (for a spare CPU: no wake-up per step)")
+                     ->type_name("MICROSECONDS")
+                     ->check(CLI::Range(0, 1000000))
+                     ->capture_default_str();
     auto* summary = app.add_option("--summary", a.file, "print the summary of a journal, exit")
                         ->type_name("JOURNAL");
     auto* check =

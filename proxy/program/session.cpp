@@ -133,11 +133,15 @@ void session::run() {
             {controller_events != 0 ? controller_fd_ : -1, controller_events, 0},
             {services_.stop_fd, POLLIN, 0},
         };
-        if (::poll(fds, 3, poll_timeout(now)) < 0 && errno != EINTR) {
+        int timeout = poll_timeout(now);
+        if (timeout != 0 && now < spin_until_) timeout = 0;
+        const int ready = ::poll(fds, 3, timeout);
+        if (ready < 0 && errno != EINTR) {
             stop(std::string("poll: ") + std::strerror(errno), clock_type::now());
             break;
         }
         const time_point woke = clock_type::now();
+        if (ready > 0) spin_until_ = woke + services_.settings.spin;
         if (fds[2].revents != 0) {
             stop("the proxy stopped", woke);
             break;
@@ -374,6 +378,20 @@ void session::enqueue_fragment(direction& d, const proxy::fragment& f, std::stri
         if (drop_header) return;
         header_bytes_queued_ += f.size;
     }
+    const bool answer_start = down && !answer_started_ && f.what != piece::untracked;
+    if (answer_start) answer_started_ = true;
+    const bool faults_pending = std::any_of(faults_.begin(), faults_.end(),
+                                            [](const active_fault& af) { return !af.resolved; });
+    if (!faults_pending && !f.ends_request && d.queue.empty() && !frozen(now) &&
+        now >= d.hold_until && !d.broken) {
+        // The common case, with no fault to apply: the bytes go on as they are, at once.
+        if (answer_start) {
+            first_byte_seq_ = request_seq_;
+            first_byte_at_ = now;
+        }
+        d.outbox.append(bytes);
+        return;
+    }
     std::vector<item> before;
     std::vector<item> after;
     std::string run(bytes);
@@ -441,11 +459,8 @@ void session::enqueue_fragment(direction& d, const proxy::fragment& f, std::stri
     if (!drop) {
         item b;
         b.bytes = std::move(run);
-        if (down && !answer_started_ && f.what != piece::untracked) {
-            b.answer_start = true;
-            b.seq = request_seq_;
-            answer_started_ = true;
-        }
+        b.answer_start = answer_start;
+        b.seq = request_seq_;
         enqueue(d, std::move(b), now);
     }
     if (f.ends_request && !done.empty()) {

@@ -1,0 +1,219 @@
+// What the proxy costs, beside the direct exchange in the same run: the latency of a GET of the
+// machine status on a persistent connection (p50, p99), and the throughput of a 256000-byte PUT
+// (the largest payload), both through ifc-proxy with no rules and no journal and straight at the
+// server. The real ifc-server and ifc-proxy executables run on loopback ports; direct and proxied
+// connections take turns in batches, so that a slow moment of the machine hits both.
+//
+//   proxy_bench [--scale F] [--one-cpu]
+//
+// F scales the number of requests (default 1). --one-cpu pins the benchmark, the server and
+// the proxy to the CPU the benchmark starts on (by default they run where the system puts them).
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/connection.h"
+#include "lib/protocol.h"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+std::vector<pid_t> children;
+std::string work_dir;
+
+void stop_children() {
+    for (const pid_t pid : children) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    children.clear();
+    if (!work_dir.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(work_dir, ignored);
+    }
+}
+
+[[noreturn]] void die(const std::string& what) {
+    std::fprintf(stderr, "proxy_bench: %s\n", what.c_str());
+    stop_children();
+    std::exit(1);
+}
+
+// A port that nothing listened on a moment ago.
+std::uint16_t free_port() {
+    ifc_client::endpoint probe{"127.0.0.1", 0, 1000ms};
+    for (std::uint16_t port = 20000 + static_cast<std::uint16_t>(::getpid() % 20000);; ++port) {
+        probe.port = port;
+        if (!ifc_client::connection::open(probe)) return port;
+    }
+}
+
+// Starts program with args in the work directory, its output discarded, and waits until port
+// accepts connections.
+void start(const char* program, const std::vector<std::string>& args, std::uint16_t port) {
+    const pid_t pid = ::fork();
+    if (pid < 0) die("fork failed");
+    if (pid == 0) {
+        if (::chdir(work_dir.c_str()) != 0) _exit(121);
+        if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr))
+            _exit(120);
+        std::vector<char*> argv{const_cast<char*>(program)};
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(program, argv.data());
+        _exit(122);
+    }
+    children.push_back(pid);
+    const auto end = clock_type::now() + 10s;
+    while (clock_type::now() < end) {
+        if (auto c = ifc_client::connection::open({"127.0.0.1", port, 1000ms})) {
+            c->disconnect();
+            return;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    die(std::string(program) + " did not start listening");
+}
+
+double percentile(std::vector<double> values, double p) {
+    std::sort(values.begin(), values.end());
+    const auto rank = static_cast<std::size_t>(p / 100.0 * static_cast<double>(values.size()));
+    return values[std::min(rank, values.size() - 1)];
+}
+
+double micros_since(clock_type::time_point start) {
+    return std::chrono::duration<double, std::micro>(clock_type::now() - start).count();
+}
+
+ifc_client::connection open(std::uint16_t port) {
+    auto c = ifc_client::connection::open({"127.0.0.1", port, 10000ms});
+    if (!c) die("cannot connect: " + c.failure().detail);
+    return std::move(c.value());
+}
+
+// Latencies of count GETs on one connection, in microseconds.
+void time_gets(std::uint16_t port, int count, std::vector<double>& out) {
+    auto c = open(port);
+    for (int i = 0; i < count; ++i) {
+        const auto start = clock_type::now();
+        auto answer = c.get("IFC_get_stat");
+        out.push_back(micros_since(start));
+        if (!answer) die("GET failed: " + answer.failure().detail);
+    }
+    c.disconnect();
+}
+
+// Seconds per PUT of the largest payload, count times on one connection.
+void time_puts(std::uint16_t port, int count, const std::string& argument,
+               std::vector<double>& out) {
+    auto c = open(port);
+    for (int i = 0; i < count; ++i) {
+        const auto start = clock_type::now();
+        auto put = c.put("MLETOFF_set_btnstat", argument);
+        out.push_back(micros_since(start) / 1e6);
+        if (!put) die("PUT failed: " + put.failure().detail);
+    }
+    c.disconnect();
+}
+
+struct figures {
+    std::vector<double> direct;
+    std::vector<double> proxied;
+};
+
+void row(const char* name, const char* unit, double direct, double proxied, double ratio,
+         const char* floor) {
+    std::printf("| %-34s | %10.1f | %10.1f | %5.2f | %-5s |\n", name, direct, proxied, ratio,
+                floor);
+    (void)unit;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    double scale = 1;
+    bool one_cpu = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--scale" && i + 1 < argc) {
+            scale = std::atof(argv[++i]);
+        } else if (arg == "--one-cpu") {
+            one_cpu = true;
+        } else {
+            std::fprintf(stderr, "usage: proxy_bench [--scale F] [--one-cpu]\n");
+            return 2;
+        }
+    }
+    if (one_cpu) {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        CPU_SET(::sched_getcpu(), &set);
+        if (::sched_setaffinity(0, sizeof set, &set) != 0) die("cannot pin to one CPU");
+    }
+    char dir_template[] = "/tmp/proxy_bench_XXXXXX";
+    if (::mkdtemp(dir_template) == nullptr) die("cannot make a working directory");
+    work_dir = dir_template;
+
+    const std::uint16_t server_port = free_port();
+    start(IFC_SERVER_PATH, {"--port", std::to_string(server_port)}, server_port);
+    const std::uint16_t proxy_port = free_port();
+    start(IFC_PROXY_PATH,
+          {"--listen", "127.0.0.1:" + std::to_string(proxy_port), "--to",
+           "127.0.0.1:" + std::to_string(server_port)},
+          proxy_port);
+
+    const int rounds = std::max(1, static_cast<int>(20 * scale));
+    figures gets;
+    figures puts;
+    const std::string argument(static_cast<std::size_t>(protocol::max_payload) -
+                                   std::string("MLETOFF_set_btnstat").size() - 1,
+                               'x');
+    // Warm-up: the settings files are made, the code paths run once.
+    time_gets(server_port, 200, gets.direct);
+    time_gets(proxy_port, 200, gets.proxied);
+    gets = {};
+    for (int round = 0; round < rounds; ++round) {
+        time_gets(server_port, 1000, gets.direct);
+        time_gets(proxy_port, 1000, gets.proxied);
+        time_puts(server_port, 3, argument, puts.direct);
+        time_puts(proxy_port, 3, argument, puts.proxied);
+    }
+    stop_children();
+
+    const double get_direct = percentile(gets.direct, 50);
+    const double get_proxied = percentile(gets.proxied, 50);
+    const double put_direct = protocol::max_payload / percentile(puts.direct, 50) / 1e6;
+    const double put_proxied = protocol::max_payload / percentile(puts.proxied, 50) / 1e6;
+    std::printf("ifc-proxy against the direct exchange, %zu GETs and %zu PUTs each way%s\n\n",
+                gets.direct.size(), puts.direct.size(), one_cpu ? ", on one CPU" : "");
+    std::printf("| %-34s | %10s | %10s | %5s | %-5s |\n", "case", "direct", "proxy", "ratio",
+                "floor");
+    std::printf("|%s|%s|%s|%s|%s|\n", std::string(36, '-').c_str(), std::string(12, '-').c_str(),
+                std::string(12, '-').c_str(), std::string(7, '-').c_str(),
+                std::string(7, '-').c_str());
+    row("GET IFC_get_stat p50 us", "us", get_direct, get_proxied, get_proxied / get_direct,
+        "1.30");
+    row("GET IFC_get_stat p99 us", "us", percentile(gets.direct, 99),
+        percentile(gets.proxied, 99), percentile(gets.proxied, 99) / percentile(gets.direct, 99),
+        "-");
+    row("PUT 256000 bytes, MB/s (median)", "MB/s", put_direct, put_proxied,
+        put_direct / put_proxied, "1.20");
+    std::printf("\nratio: proxy / direct for latency, direct / proxy for throughput; floor: the "
+                "largest ratio allowed\n");
+    const bool within = get_proxied / get_direct <= 1.3 && put_direct / put_proxied <= 1.2;
+    std::printf("%s\n", within ? "within the floors" : "NOT within the floors");
+    return 0;
+}
