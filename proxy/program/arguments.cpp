@@ -74,7 +74,7 @@ parsed_arguments parse_arguments(int argc, const char* const* argv) {
                                 std::string("usage: ") + e.what() + " (see ifc-proxy --help)"};
     }
     const bool relay_options = listen->count() + to->count() + journal->count() + rules->count() +
-                                   seed->count() + text_max->count() >
+                                   seed->count() + text_max->count() + spin->count() >
                                0;
     if (summary->count() + check->count() > 1 ||
         (summary->count() + check->count() > 0 && relay_options)) {
