@@ -179,6 +179,7 @@ void listener::follow_refusal() {
             listen_fd_ = -1;
             refusing_ = true;
         }
+        refusals_.refused();
         return;
     }
     if (until) refusals_.clear();

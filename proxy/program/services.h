@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -48,16 +49,22 @@ class rules_holder {
 class refusal {
   public:
     explicit refusal(int wake_fd) : wake_fd_(wake_fd) {}
-    // Refuses until seconds from now (a longer refusal in force stays).
+    // Refuses until seconds from now (a longer refusal in force stays). Returns once the
+    // listener has stopped listening, so that what the rule does next to the connection at
+    // hand already meets a refusing proxy.
     void refuse_for(double seconds);
     // The end of the refusal in force, if any.
     std::optional<proxy::time_point> until() const;
+    // The listener: it no longer listens (refused), or listens again (cleared).
+    void refused();
     void clear();
 
   private:
     int wake_fd_;
     mutable std::mutex mutex_;
+    std::condition_variable changed_;
     std::optional<proxy::time_point> until_;
+    bool refusing_ = false;
 };
 
 struct session_services {

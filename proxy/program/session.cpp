@@ -236,6 +236,12 @@ bool session::classify(direction& d, time_point now) {
         fragments_.clear();
         const proxy::feed_result r = tracker_.feed(d.from, d.inbox, now, fragments_);
         std::vector<proxy::request_record> done = tracker_.take_finished();
+        // A header that begins in this feed has had none of its bytes relayed yet.
+        if (std::any_of(fragments_.begin(), fragments_.end(), [](const proxy::fragment& f) {
+                return f.what == piece::header && f.starts;
+            })) {
+            header_bytes_queued_ = 0;
+        }
         bool drop_header = false;
         if (r.why == proxy::stop::decision) {
             for (item& it : decide(now, drop_header))
@@ -374,7 +380,6 @@ void session::enqueue_fragment(direction& d, const proxy::fragment& f, std::stri
                                time_point now) {
     const bool down = d.from == side::controller;
     if (f.what == piece::header) {
-        if (f.starts) header_bytes_queued_ = 0;
         if (drop_header) return;
         header_bytes_queued_ += f.size;
     }
