@@ -195,6 +195,7 @@ void tracker::finish(outcome result, time_point now, std::string detail) {
 
 void tracker::violation(side by, std::string detail, time_point now) {
     violated_by_ = std::string(side_name(by));
+    lost_track_ = violated_by_ + " violated the protocol: " + detail;
     if (in_request() || (phase_ == phase::between && header_.size() == header_len)) {
         finish(by == side::terminal ? outcome::violation_by_terminal
                                     : outcome::violation_by_controller,

@@ -98,6 +98,9 @@ class tracker {
     // Who ended the connection; complete once both sides have ended or the proxy cut it.
     connection_end ending() const { return ending_; }
     bool following() const { return phase_ != phase::untracked && phase_ != phase::over; }
+    // Why the tracker no longer follows the exchange: the violation, with the side that did
+    // it; empty while it follows or after the connection ended in order.
+    const std::string& lost_track() const { return lost_track_; }
     // Between requests, and no byte of the next header has come yet.
     bool awaiting_header() const { return phase_ == phase::between && header_.empty(); }
 
@@ -140,8 +143,9 @@ class tracker {
     bool controller_ended_ = false;
     // A violation outside any request, for the report of the close.
     std::string stray_;
-    // The side that violated the protocol, if one did.
+    // The side that violated the protocol, if one did, and the whole account.
     std::string violated_by_;
+    std::string lost_track_;
     // What made the controller's close expected: "DISCONNECT" or "LEN-000000001".
     std::string closing_reason_;
     // The request before the current one: what a misplaced header follows.
