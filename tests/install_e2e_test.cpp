@@ -96,12 +96,15 @@ TEST(Install, StagedWithDestdirForPrefixUsr) {
 
     EXPECT_TRUE(is_executable_file(usr + "bin/ifc-server"));
     // The client tools are installed beside the server wherever this build has them.
-    for (const char* tool : {"ifc-client", "ifc-settings"}) {
-        if (file_exists(std::string(IFC_BINARY_DIR) + "/client/" + tool)) {
-            EXPECT_TRUE(is_executable_file(usr + "bin/" + tool)) << tool;
+    for (const char* tool : {"client/ifc-client", "client/ifc-settings", "proxy/ifc-proxy"}) {
+        const std::string name = std::string(tool).substr(std::string(tool).find('/') + 1);
+        if (file_exists(std::string(IFC_BINARY_DIR) + "/" + tool)) {
+            EXPECT_TRUE(is_executable_file(usr + "bin/" + name)) << tool;
         }
     }
-    for (const char* doc : {"protocol.md", "operations.md", "client.md", "README.md"}) {
+    for (const char* doc :
+         {"protocol.md", "operations.md", "client.md", "proxy.md", "README.md",
+          "proxy-rules/cut-answer.json"}) {
         EXPECT_TRUE(file_exists(usr + doc_relative + "/" + doc)) << doc;
     }
     // Nothing else: no test programs, libraries or headers come along.

@@ -3,6 +3,7 @@
 // seed meets other faults.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -70,7 +71,8 @@ void run_traffic(test_support::proxy_process& proxy) {
 }
 
 // The journal without the start line, and without what differs from run to run by nature:
-// times, durations and addresses.
+// times, durations and addresses; connection by connection (a terminal that comes back at
+// once may open its next connection before the proxy has written the last one's close).
 std::vector<json> comparable(const test_support::journal_lines& journal) {
     std::vector<json> lines;
     for (json line : journal) {
@@ -85,6 +87,8 @@ std::vector<json> comparable(const test_support::journal_lines& journal) {
         }
         lines.push_back(line);
     }
+    std::stable_sort(lines.begin(), lines.end(),
+                     [](const json& a, const json& b) { return a["conn"] < b["conn"]; });
     return lines;
 }
 
@@ -114,7 +118,15 @@ TEST(SameSeed, GivesTheSameFaultsRequestByRequest) {
     const auto faults = fault_sequence(first);
     ASSERT_GE(faults.size(), static_cast<std::size_t>(request_count));
     EXPECT_EQ(fault_sequence(second), faults);
-    EXPECT_EQ(comparable(second), comparable(first));
+    // The first line that differs, rather than two whole journals.
+    const auto a = comparable(first);
+    const auto b = comparable(second);
+    EXPECT_EQ(a.size(), b.size());
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+        if (a[i] == b[i]) continue;
+        ADD_FAILURE() << "line " << i << " differs:\n" << a[i].dump() << "\n" << b[i].dump();
+        break;
+    }
     // The rules did act, in all their ways.
     const std::string text = json(faults).dump();
     for (const char* action : {"corrupt", "err", "cut", "delay", "stall"}) {

@@ -159,17 +159,7 @@ void session::run() {
         if ((terminal_events & POLLIN) != 0 && fds[0].revents != 0) read_side(up_, terminal_fd_);
         pump(woke);
     }
-    const time_point now = clock_type::now();
-    write_queued_records(now);
-    if (journal_.enabled()) {
-        proxy::close_facts facts;
-        facts.end = own_end_ ? *own_end_ : tracker_.ending();
-        facts.requests = requests_written_;
-        facts.bytes_from_terminal = up_.bytes_read;
-        facts.bytes_from_controller = down_.bytes_read;
-        facts.duration_ms = proxy::millis(now - opened_);
-        journal_.write(proxy::close_line(label_, facts));
-    }
+    write_close_line(clock_type::now());
     close_fds();
 }
 
@@ -182,6 +172,7 @@ bool session::done() const {
 void session::unreachable(const std::string& error) {
     own_end_ = proxy::connection_end{
         "proxy", "cannot reach the controller at " + services_.settings.to.text() + ": " + error};
+    write_close_line(clock_type::now());
     // The terminal learns at once, as from a refused connection.
     proxy_net::close_with_reset(terminal_fd_);
     terminal_fd_ = -1;
@@ -655,6 +646,8 @@ void session::cut(bool reset, const std::string& detail, time_point now) {
     for (proxy::request_record& record : tracker_.take_finished())
         write_record(finish_item(std::move(record)), now);
     own_end_ = proxy::connection_end{"proxy", detail};
+    // The journal has the connection's close before the terminal can see it and come back.
+    write_close_line(now);
     for (int* fd : {&terminal_fd_, &controller_fd_}) {
         if (*fd < 0) continue;
         if (reset) {
@@ -665,6 +658,20 @@ void session::cut(bool reset, const std::string& detail, time_point now) {
         *fd = -1;
     }
     over_ = true;
+}
+
+void session::write_close_line(time_point now) {
+    if (close_written_) return;
+    close_written_ = true;
+    write_queued_records(now);
+    if (!journal_.enabled()) return;
+    proxy::close_facts facts;
+    facts.end = own_end_ ? *own_end_ : tracker_.ending();
+    facts.requests = requests_written_;
+    facts.bytes_from_terminal = up_.bytes_read;
+    facts.bytes_from_controller = down_.bytes_read;
+    facts.duration_ms = proxy::millis(now - opened_);
+    journal_.write(proxy::close_line(label_, facts));
 }
 
 void session::stop(const std::string& reason, time_point now) {

@@ -95,6 +95,8 @@ class session {
     // Writes the lines of the requests whose finish markers wait in the queues; with a
     // cut_detail, as cut there.
     void write_queued_records(proxy::time_point now, const std::string& cut_detail = "");
+    // The close line (once), after the lines of the requests still waiting in the queues.
+    void write_close_line(proxy::time_point now);
     // Bytes of the direction not yet written: read ahead of the destination.
     std::size_t waiting(const direction& d) const;
     bool frozen(proxy::time_point now) const { return now < frozen_until_; }
@@ -135,5 +137,6 @@ class session {
     proxy::time_point spin_until_{};
     int requests_written_ = 0;
     bool over_ = false;  // cut, stopped or never connected: the close line says why
+    bool close_written_ = false;
     std::optional<proxy::connection_end> own_end_;
 };
