@@ -52,12 +52,6 @@ parsed_arguments parse_arguments(int argc, const char* const* argv) {
             ->type_name("BYTES")
             ->check(CLI::Range(0, 1 << 20))
             ->capture_default_str();
-    auto* spin = app.add_option("--spin", a.spin_us,
-                                "after a socket was ready, poll this many microseconds before "
-                                "sleeping (for a spare CPU: no wake-up per step)")
-                     ->type_name("MICROSECONDS")
-                     ->check(CLI::Range(0, 1000000))
-                     ->capture_default_str();
     auto* summary = app.add_option("--summary", a.file, "print the summary of a journal, exit")
                         ->type_name("JOURNAL");
     auto* check =
@@ -74,7 +68,7 @@ parsed_arguments parse_arguments(int argc, const char* const* argv) {
                                 std::string("usage: ") + e.what() + " (see ifc-proxy --help)"};
     }
     const bool relay_options = listen->count() + to->count() + journal->count() + rules->count() +
-                                   seed->count() + text_max->count() + spin->count() >
+                                   seed->count() + text_max->count() >
                                0;
     if (summary->count() + check->count() > 1 ||
         (summary->count() + check->count() > 0 && relay_options)) {

@@ -21,7 +21,6 @@ struct proxy_arguments {
     std::optional<std::string> rules;
     std::optional<std::uint64_t> seed;
     std::size_t text_max = 256;
-    long spin_us = 0;
     std::string file;  // summary: the journal; check_rules: the rules file
 };
 

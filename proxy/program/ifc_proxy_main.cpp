@@ -49,7 +49,6 @@ int relay(const proxy_arguments& args) {
         return fail(proxy_exit::usage, "--to: " + error);
     }
     settings.text_max = args.text_max;
-    settings.spin = std::chrono::microseconds(args.spin_us);
     settings.rules_file = args.rules;
     settings.seed = args.seed ? *args.seed : std::random_device{}();
     std::vector<proxy::rule> rules;

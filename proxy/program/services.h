@@ -4,7 +4,6 @@
 
 #include <netinet/in.h>
 
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -24,11 +23,6 @@ struct proxy_settings {
     std::size_t text_max = 256;
     std::uint64_t seed = 0;
     std::optional<std::string> rules_file;
-    // After a connection's socket has been ready, its thread polls without sleeping for this
-    // long before it sleeps: the next step of an exchange comes within microseconds, and waking
-    // a sleeping thread can cost more than that. Only worth it with a CPU to spare: otherwise
-    // the polling takes the CPU from the very processes it waits for.
-    std::chrono::microseconds spin{0};
 };
 
 // The rules in force. A session takes the current set at each decision; a reload puts a new

@@ -133,15 +133,11 @@ void session::run() {
             {controller_events != 0 ? controller_fd_ : -1, controller_events, 0},
             {services_.stop_fd, POLLIN, 0},
         };
-        int timeout = poll_timeout(now);
-        if (timeout != 0 && now < spin_until_) timeout = 0;
-        const int ready = ::poll(fds, 3, timeout);
-        if (ready < 0 && errno != EINTR) {
+        if (::poll(fds, 3, poll_timeout(now)) < 0 && errno != EINTR) {
             stop(std::string("poll: ") + std::strerror(errno), clock_type::now());
             break;
         }
         const time_point woke = clock_type::now();
-        if (ready > 0) spin_until_ = woke + services_.settings.spin;
         if (fds[2].revents != 0) {
             stop("the proxy stopped", woke);
             break;

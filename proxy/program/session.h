@@ -133,8 +133,6 @@ class session {
     int first_byte_seq_ = 0;
     proxy::time_point first_byte_at_{};
 
-    // Until then the loop polls without sleeping: see proxy_settings::spin.
-    proxy::time_point spin_until_{};
     int requests_written_ = 0;
     bool over_ = false;  // cut, stopped or never connected: the close line says why
     bool close_written_ = false;
