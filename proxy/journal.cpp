@@ -77,14 +77,14 @@ double millis(clock_type::duration d) {
 fault_report report_of(const planned_fault& fault) {
     fault_report r;
     r.rule = fault.index;
-    r.label = fault.spec.label;
-    r.what = fault.spec.what;
-    r.at = fault.spec.at;
-    r.chunk = fault.spec.chunk;
+    r.label = fault.rule_copy.label;
+    r.what = fault.rule_copy.what;
+    r.at = fault.rule_copy.at;
+    r.chunk = fault.rule_copy.chunk;
     r.seconds = fault.seconds;
-    r.reset = fault.spec.reset;
-    r.position = fault.spec.position;
-    r.bytes_per_second = fault.spec.bytes_per_second;
+    r.reset = fault.rule_copy.reset;
+    r.position = fault.rule_copy.position;
+    r.bytes_per_second = fault.rule_copy.bytes_per_second;
     return r;
 }
 

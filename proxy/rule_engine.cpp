@@ -56,7 +56,7 @@ std::vector<planned_fault> rule_engine::decide(const pending_request& request) {
         ++fired_[i];
         planned_fault f;
         f.index = i;
-        f.spec = r;
+        f.rule_copy = r;
         f.match = match;
         f.seconds = r.seconds;
         if (r.what == action::delay && r.seconds_max > r.seconds) {

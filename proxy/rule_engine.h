@@ -15,7 +15,7 @@ namespace proxy {
 
 struct planned_fault {
     std::size_t index = 0;     // the rule's position in the file (rules[index])
-    rule spec;                 // a copy: a reload leaves a planned fault as it was
+    rule rule_copy;            // a copy: a reload leaves a planned fault as it was
     long long match = 0;       // the request's number among those the rule matched (1: the first)
     double seconds = 0;        // delay: drawn within the rule's range
     double position_draw = 0;  // corrupt without a position: scaled by the answer length

@@ -20,14 +20,14 @@ using json = nlohmann::json;
 // written as seconds) rather than a test.
 constexpr double max_seconds = 3600;
 
-struct action_spec {
+struct action_form {
     action what;
     std::string_view name;
     // The fields of the action besides those every rule has.
     std::vector<std::string_view> fields;
 };
 
-const std::array<action_spec, 8> action_specs{{
+const std::array<action_form, 8> action_forms{{
     {action::delay, "delay", {"seconds"}},
     {action::stall, "stall", {"at", "chunk", "seconds"}},
     {action::cut, "cut", {"at", "chunk", "mode"}},
@@ -41,11 +41,11 @@ const std::array<action_spec, 8> action_specs{{
 const std::array<std::string_view, 8> common_fields{"label", "kind",        "command", "nth",
                                                     "every", "probability", "limit",   "action"};
 
-struct point_spec {
+struct point_form {
     point at;
     std::string_view name;
 };
-constexpr std::array<point_spec, 3> point_specs{{
+constexpr std::array<point_form, 3> point_forms{{
     {point::before_len, "before_len"},
     {point::after_chunk, "after_chunk"},
     {point::before_fin, "before_fin"},
@@ -125,44 +125,44 @@ class rule_reader {
 action read_action(const rule_reader& in) {
     if (!in.has("action")) {
         std::vector<std::string_view> names;
-        for (const auto& spec : action_specs)
-            names.push_back(spec.name);
+        for (const auto& form : action_forms)
+            names.push_back(form.name);
         fail("action", "required: one of " + list_of(names));
     }
     const json& v = in.at("action");
-    for (const auto& spec : action_specs) {
-        if (v.is_string() && v.get_ref<const std::string&>() == spec.name) return spec.what;
+    for (const auto& form : action_forms) {
+        if (v.is_string() && v.get_ref<const std::string&>() == form.name) return form.what;
     }
     std::vector<std::string_view> names;
-    for (const auto& spec : action_specs)
-        names.push_back(spec.name);
+    for (const auto& form : action_forms)
+        names.push_back(form.name);
     fail_value("action", "one of " + list_of(names), v);
 }
 
-const action_spec& spec_of(action what) {
-    for (const auto& spec : action_specs) {
-        if (spec.what == what) return spec;
+const action_form& form_of(action what) {
+    for (const auto& form : action_forms) {
+        if (form.what == what) return form;
     }
-    return action_specs.front();
+    return action_forms.front();
 }
 
-void check_field_names(const json& object, const action_spec& spec) {
+void check_field_names(const json& object, const action_form& form) {
     for (const auto& [key, value] : object.items()) {
         const bool common =
             std::find(common_fields.begin(), common_fields.end(), key) != common_fields.end();
         const bool own =
-            std::find(spec.fields.begin(), spec.fields.end(), key) != spec.fields.end();
+            std::find(form.fields.begin(), form.fields.end(), key) != form.fields.end();
         if (common || own) continue;
         bool elsewhere = false;
-        for (const auto& other : action_specs) {
+        for (const auto& other : action_forms) {
             if (std::find(other.fields.begin(), other.fields.end(), key) != other.fields.end())
                 elsewhere = true;
         }
         std::vector<std::string_view> allowed(common_fields.begin(), common_fields.end());
-        allowed.insert(allowed.end(), spec.fields.begin(), spec.fields.end());
+        allowed.insert(allowed.end(), form.fields.begin(), form.fields.end());
         if (elsewhere) {
-            fail(key, "not a field of action '" + std::string(spec.name) + "' (its fields: " +
-                          (spec.fields.empty() ? std::string("none") : list_of(spec.fields)) + ")");
+            fail(key, "not a field of action '" + std::string(form.name) + "' (its fields: " +
+                          (form.fields.empty() ? std::string("none") : list_of(form.fields)) + ")");
         }
         fail(key, "not a field of a rule (fields: " + list_of(allowed) + ")");
     }
@@ -222,8 +222,8 @@ void need_kind(const rule& r, std::string_view field, std::string_view what,
 void read_point(const rule_reader& in, rule& r) {
     if (!in.has("at")) fail("at", "required: before_len, after_chunk or before_fin");
     const json& v = in.at("at");
-    for (const auto& spec : point_specs) {
-        if (v.is_string() && v.get_ref<const std::string&>() == spec.name) r.at = spec.at;
+    for (const auto& form : point_forms) {
+        if (v.is_string() && v.get_ref<const std::string&>() == form.name) r.at = form.at;
     }
     if (r.at == point::none) fail_value("at", "before_len, after_chunk or before_fin", v);
     switch (r.at) {
@@ -323,7 +323,7 @@ rule read_rule(const json& object) {
     const rule_reader in(object);
     rule r;
     r.what = read_action(in);
-    check_field_names(object, spec_of(r.what));
+    check_field_names(object, form_of(r.what));
     read_match(in, r);
     read_action_fields(in, r);
     return r;
@@ -350,12 +350,12 @@ std::string seconds_text(double s) {
 }  // namespace
 
 std::string_view action_name(action a) {
-    return spec_of(a).name;
+    return form_of(a).name;
 }
 
 std::string_view point_name(point p) {
-    for (const auto& spec : point_specs) {
-        if (spec.at == p) return spec.name;
+    for (const auto& form : point_forms) {
+        if (form.at == p) return form.name;
     }
     return "none";
 }

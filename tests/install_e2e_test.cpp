@@ -102,9 +102,8 @@ TEST(Install, StagedWithDestdirForPrefixUsr) {
             EXPECT_TRUE(is_executable_file(usr + "bin/" + name)) << tool;
         }
     }
-    for (const char* doc :
-         {"protocol.md", "operations.md", "client.md", "proxy.md", "README.md",
-          "proxy-rules/cut-answer.json"}) {
+    for (const char* doc : {"protocol.md", "operations.md", "client.md", "proxy.md", "README.md",
+                            "proxy-rules/cut-answer.json"}) {
         EXPECT_TRUE(file_exists(usr + doc_relative + "/" + doc)) << doc;
     }
     // Nothing else: no test programs, libraries or headers come along.

@@ -249,10 +249,10 @@ TEST(RuleEngine, EachRuleIsDecidedOncePerPutAtItsOwnMoment) {
                               1);
     auto at_header = engine.decide(put_header());
     ASSERT_EQ(at_header.size(), 1u);
-    EXPECT_EQ(at_header[0].spec.what, proxy::action::err);
+    EXPECT_EQ(at_header[0].rule_copy.what, proxy::action::err);
     auto at_command = engine.decide(put_command("IFC_set_stat"));
     ASSERT_EQ(at_command.size(), 1u);
-    EXPECT_EQ(at_command[0].spec.what, proxy::action::drop_fin);
+    EXPECT_EQ(at_command[0].rule_copy.what, proxy::action::drop_fin);
 }
 
 TEST(RuleEngine, ProbabilityAndDrawsFollowTheSeedOnly) {

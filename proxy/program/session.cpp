@@ -291,8 +291,8 @@ std::vector<session::item> session::decide(time_point now, bool& drop_header) {
     for (proxy::planned_fault& plan : services_.rules.current()->decide(p)) {
         active_fault f;
         f.report = proxy::report_of(plan);
-        const proxy::rule& spec = plan.spec;
-        switch (spec.what) {
+        const proxy::rule& r = plan.rule_copy;
+        switch (r.what) {
             case proxy::action::delay: {
                 item hold;
                 hold.type = item_type::hold;
@@ -305,7 +305,7 @@ std::vector<session::item> session::decide(time_point now, bool& drop_header) {
             case proxy::action::throttle: {
                 item rate;
                 rate.type = item_type::rate;
-                rate.rate = spec.bytes_per_second;
+                rate.rate = r.bytes_per_second;
                 before.push_back(rate);
                 enqueue(down_, std::move(rate), now);
                 throttled_ = true;
@@ -333,7 +333,7 @@ std::vector<session::item> session::decide(time_point now, bool& drop_header) {
                 f.resolved = true;
                 break;
             case proxy::action::corrupt:
-                f.position = spec.position;
+                f.position = r.position;
                 break;
             default:
                 break;
@@ -346,7 +346,7 @@ std::vector<session::item> session::decide(time_point now, bool& drop_header) {
         drop_header = true;
         std::size_t rule = 0;
         for (const active_fault& f : faults_) {
-            if (f.plan.spec.what == proxy::action::err) rule = f.plan.index;
+            if (f.plan.rule_copy.what == proxy::action::err) rule = f.plan.index;
         }
         tracker_.answer_err(now, "ERR! answered by the proxy (rules[" + std::to_string(rule) +
                                      "]); the controller never saw the request");
@@ -390,27 +390,26 @@ void session::enqueue_fragment(direction& d, const proxy::fragment& f, std::stri
     bool drop = false;
     for (active_fault& af : faults_) {
         if (af.resolved) continue;
-        const proxy::rule& spec = af.plan.spec;
-        switch (spec.what) {
+        const proxy::rule& r = af.plan.rule_copy;
+        switch (r.what) {
             case proxy::action::stall:
             case proxy::action::cut: {
-                const bool at_start =
-                    down && f.starts &&
-                    ((spec.at == proxy::point::before_len && f.what == piece::len) ||
-                     (spec.at == proxy::point::before_fin && f.what == piece::fin));
+                const bool at_start = down && f.starts &&
+                                      ((r.at == proxy::point::before_len && f.what == piece::len) ||
+                                       (r.at == proxy::point::before_fin && f.what == piece::fin));
                 const bool at_end =
-                    spec.at == proxy::point::after_chunk && f.completes && f.index == spec.chunk &&
+                    r.at == proxy::point::after_chunk && f.completes && f.index == r.chunk &&
                     ((down && f.what == piece::answer) || (!down && f.what == piece::payload));
                 if (!at_start && !at_end) break;
                 item it;
-                if (spec.what == proxy::action::stall) {
+                if (r.what == proxy::action::stall) {
                     it.type = item_type::freeze;
                     it.seconds = af.plan.seconds;
                 } else {
                     it.type = item_type::cut;
-                    it.reset = spec.reset;
+                    it.reset = r.reset;
                     it.detail = "rules[" + std::to_string(af.plan.index) + "]: cut (" +
-                                (spec.reset ? "reset" : "close") + ") " + point_text(spec);
+                                (r.reset ? "reset" : "close") + ") " + point_text(r);
                 }
                 (at_start ? before : after).push_back(std::move(it));
                 af.report.applied = true;
@@ -488,7 +487,7 @@ session::item session::finish_item(proxy::request_record record) {
     if (record.seq == request_seq_) {
         for (active_fault& af : faults_) {
             if (!af.report.applied && af.report.missed.empty()) {
-                af.report.missed = missed_reason(af.plan.spec, record);
+                af.report.missed = missed_reason(af.plan.rule_copy, record);
             }
             af.resolved = true;
             it.faults.push_back(af.report);
