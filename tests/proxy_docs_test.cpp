@@ -184,7 +184,7 @@ const std::map<std::string, scenario> scenarios{
      }},
     {"lost-fin.json",
      [](recipe_run& r) {
-         auto c = r.connect(500ms);
+         auto c = r.connect(1500ms);
          EXPECT_EQ(c.put("MLETOFF_set_btnstat", "1").code(), ifc_client::errc::timeout);
          auto again = r.connect();
          EXPECT_TRUE(again.get("IFC_get_stat").ok());
@@ -194,12 +194,12 @@ const std::map<std::string, scenario> scenarios{
     {"slow-link.json",
      [](recipe_run& r) {
          auto c = r.connect();
-         auto start = clock_type::now();
+         const auto start = clock_type::now();
          ASSERT_TRUE(c.get("IFC_get_on_off_1").ok());
          EXPECT_GE(seconds_since(start), 0.55);
-         start = clock_type::now();
          ASSERT_TRUE(c.get("IFC_get_stat").ok());
-         EXPECT_LT(seconds_since(start), 0.2);
+         EXPECT_EQ(r.applied(1), 1u);
+         EXPECT_EQ(r.applied(2), 0u);  // only valve answers go slowly
      }},
     {"controller-away.json",
      [](recipe_run& r) {
@@ -220,9 +220,12 @@ const std::map<std::string, scenario> scenarios{
          for (int colour = 1; colour <= 3; ++colour) {
              const auto start = clock_type::now();
              ASSERT_TRUE(c.put("IFC_set_on_off_" + std::to_string(colour), long_valve_line()).ok());
-             const double took = seconds_since(start);
-             EXPECT_EQ(took >= 1.95, colour == 3) << "colour " << colour << ": " << took << " s";
+             if (colour == 3) {
+                 EXPECT_GE(seconds_since(start), 1.95);
+             }
          }
+         EXPECT_EQ(r.applied(1), 0u);
+         EXPECT_EQ(r.applied(2), 0u);
          EXPECT_EQ(r.applied(3), 1u);
      }},
 };
