@@ -24,6 +24,8 @@ using namespace std::chrono_literals;
 
 // How often a listening socket that could not be opened again after a refusal is retried.
 constexpr auto relisten_retry = 100ms;
+// The pause after a failed accept.
+constexpr auto accept_retry = 100ms;
 
 sigset_t proxy_signals() {
     sigset_t set;
@@ -122,7 +124,12 @@ void listener::accept_all() {
         std::string error;
         const int fd = proxy_net::accept_from(listen_fd_, peer, error);
         if (fd < 0) {
-            if (!error.empty()) std::cerr << "ifc-proxy: " << error << '\n';
+            if (!error.empty()) {
+                // Out of descriptors, say: the connection stays queued. A pause keeps the loop
+                // from spinning on it while the connections at hand end.
+                std::cerr << "ifc-proxy: " << error << '\n';
+                std::this_thread::sleep_for(accept_retry);
+            }
             return;
         }
         auto slot = std::make_unique<running>();
