@@ -68,4 +68,8 @@ std::string quoted(std::string_view bytes, std::size_t max) {
     return text;
 }
 
+std::string counted(long long n, std::string_view word) {
+    return std::to_string(n) + " " + std::string(word) + (n == 1 ? "" : "s");
+}
+
 }  // namespace proxy

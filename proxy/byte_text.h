@@ -15,5 +15,7 @@ std::string to_hex(std::string_view bytes);
 // In double quotes; a quote, a backslash and every byte that is not printable ASCII escaped
 // (\n, \r, \t, \0, \xNN); bytes past max are left out and "..." follows the closing quote.
 std::string quoted(std::string_view bytes, std::size_t max = 40);
+// "1 byte", "3 bytes": n and the word, with an s unless n is 1.
+std::string counted(long long n, std::string_view word);
 
 }  // namespace proxy

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "proxy/tracker.h"
+#include "proxy/wire.h"
 #include "tests/support/wire.h"
 
 namespace {
@@ -486,6 +489,50 @@ TEST(Tracker, ProxyCutEndsTheRequestAndTheConnection) {
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].result, proxy::outcome::cut);
     EXPECT_EQ(h.tracker().ending().by, "proxy");
+}
+
+struct length_case {
+    std::string text;  // after "PUT"
+    long long length;
+    bool refused;
+};
+
+TEST(Wire, PutLengthIsReadAsTheControllerReadsIt) {
+    constexpr long long high = std::numeric_limits<std::int32_t>::max();
+    constexpr long long low = std::numeric_limits<std::int32_t>::min();
+    const length_case cases[] = {
+        {"28", 28, false},
+        {"  +20xyz", 20, false},
+        {"\t7", 7, false},
+        {"", 0, false},
+        {"abc", 0, false},
+        {std::string("\0"
+                     "5",
+                     2),
+         0, false},
+        {"256000", 256000, false},
+        {"256001", 256001, true},
+        {"-1", -1, true},
+        {"2147483648", high, true},
+        {"99999999999999999999", high, true},
+        {"-2147483649", low, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(proxy::wire::put_length(c.text), c.length) << c.text;
+        EXPECT_EQ(proxy::wire::length_refused(proxy::wire::put_length(c.text)), c.refused)
+            << c.text;
+    }
+}
+
+TEST(Wire, LengthHeaderIsLenAndTenCharacters) {
+    long long len = 0;
+    EXPECT_TRUE(proxy::wire::parse_len_header("LEN0000000025", len));
+    EXPECT_EQ(len, 25);
+    EXPECT_TRUE(proxy::wire::parse_len_header("LEN-000000001", len));
+    EXPECT_EQ(len, -1);
+    for (const char* bad : {"LEN00000000x5", "LEX0000000025", "LEN000000025", "LEN9999999999"}) {
+        EXPECT_FALSE(proxy::wire::parse_len_header(bad, len)) << bad;
+    }
 }
 
 }  // namespace
