@@ -204,6 +204,19 @@ TEST(Stop, OnSigtermClosesItsConnectionsAndEndsWithStatusZero) {
     EXPECT_EQ(closes[0]["reason"], "the proxy stopped");
 }
 
+TEST(Journal, KeepsAsMuchOfAnAnswerAsTextMaxSays) {
+    test_support::server_process server;
+    test_support::proxy_process proxy(server.port(),
+                                      test_support::proxy_options{"", {"--text-max", "8"}});
+    auto c = proxy.connect();
+    ASSERT_TRUE(c.get("IFC_get_stat").ok());
+    const auto requests = proxy.wait_for("request", 1);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]["answer"], "color:1 ");
+    EXPECT_EQ(requests[0]["truncated"], true);
+    EXPECT_EQ(requests[0]["length"], 25);
+}
+
 TEST(Journal, GoesToStandardOutputWithADash) {
     test_support::server_process server;
     test_support::temp_dir dir;
