@@ -1,6 +1,7 @@
 #include "tests/support/spawned_program.h"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -109,6 +110,8 @@ spawned_program::spawned_program(std::string path, std::string workdir,
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
+        // A test that dies without its clean-up takes the program with it.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::chdir(workdir.c_str()) != 0) _exit(121);
         redirect_child_output(out, err);
         ::execv(path.c_str(), argv.data());
