@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/proxy_tracker_input.h"
 #include "fuzz/scratch_dir.h"
 #include "ifc/ifc_net.h"
 #include "lib/protocol.h"
@@ -234,6 +235,89 @@ int main(int argc, char** argv) {
     odd[3 * 80 + 32 + 4] = 99;  // an item index that names no histogram key
     write_seed(tables, "ifc_odd_values", std::string(1, '\x0a') + odd);
 
+    // Relayed connections for the proxy's tracker: steps from the terminal and the controller.
+    const fs::path tracker = corpus / "proxy_tracker";
+    {
+        using proxy_tracker_input::segment;
+        using proxy_tracker_input::step;
+        const auto terminal = [](std::string_view bytes) {
+            return segment(false, step::bytes, bytes);
+        };
+        const auto controller = [](std::string_view bytes) {
+            return segment(true, step::bytes, bytes);
+        };
+        const std::string both_end = segment(false, step::end) + segment(true, step::end);
+        const auto get_steps = [&](std::string_view name, const std::string& answer) {
+            char len[16];
+            std::snprintf(len, sizeof len, "LEN%010zu", answer.size());
+            std::string steps = terminal(get_header(name)) + controller(len);
+            for (std::size_t at = 0; at < answer.size(); at += protocol::chunk_size) {
+                steps += terminal(protocol::next_token);
+                steps += controller(std::string_view(answer).substr(at, protocol::chunk_size));
+            }
+            return steps;
+        };
+        const auto put_steps = [&](std::string_view payload) {
+            std::string steps =
+                terminal(header(protocol::put_token, std::to_string(payload.size())));
+            for (std::size_t at = 0; at < payload.size(); at += protocol::chunk_size) {
+                steps += controller(protocol::next_token);
+                steps += terminal(payload.substr(at, protocol::chunk_size));
+            }
+            return steps + controller(protocol::fin_token);
+        };
+        std::string session;
+        for (const std::string_view name :
+             {"IFC_get_stat", "IFC_get_on_off_1", "IFC_get_hst_select"}) {
+            const std::string steps = get_steps(name, answer_of(name));
+            write_seed(tracker, "get_" + std::string(name), steps + both_end);
+            session += steps;
+        }
+        write_seed(tracker, "get_two_chunks",
+                   get_steps("IFC_get_long", std::string(1500, 'a')) + both_end);
+        for (const put_seed& seed : put_seeds) {
+            if (seed.name != "IFC_set_stat" && seed.name != "IFC_set_on_off_1") continue;
+            const std::string steps = put_steps(payload_of(seed));
+            write_seed(tracker, "put_" + std::string(seed.name), steps + both_end);
+            session += steps;
+        }
+        const std::string long_payload =
+            "MLETOFF_set_btnstat" + std::string(1, '\0') + std::string(1100, '7');
+        write_seed(tracker, "put_two_chunks", put_steps(long_payload) + both_end);
+        write_seed(
+            tracker, "put_at_once",
+            terminal(put_exchange(payload_of(put_seeds[2]))) + controller("NEXTFIN") + both_end);
+        write_seed(tracker, "put_refused",
+                   terminal(header(protocol::put_token, "256001")) +
+                       controller(protocol::err_token) + both_end);
+        write_seed(tracker, "put_zero",
+                   terminal(header(protocol::put_token, "0")) + controller(protocol::fin_token));
+        write_seed(tracker, "put_answered_by_the_proxy",
+                   segment(false, step::answer_err) + put_steps(payload_of(put_seeds[2])));
+        const std::string bye = header(protocol::disconnect_token, "");
+        write_seed(tracker, "session",
+                   session + terminal(header(protocol::ping_token, "")) + terminal(bye) +
+                       segment(true, step::end));
+        write_seed(tracker, "unknown_get",
+                   terminal(get_header("IFC_get_nothing")) + controller("LEN-000000001") +
+                       segment(true, step::end));
+        write_seed(tracker, "lower_case_next",
+                   terminal(get_header("IFC_get_stat")) + controller("LEN0000000025") +
+                       terminal("next") + segment(true, step::end));
+        write_seed(tracker, "next_and_a_line_end",
+                   get_steps("IFC_get_stat", answer_of("IFC_get_stat")) + terminal("\n") +
+                       terminal(get_header("IFC_get_stat")));
+        write_seed(tracker, "unknown_header",
+                   terminal(header("HELLO", "")) + segment(true, step::end));
+        write_seed(tracker, "controller_cuts_in",
+                   terminal(get_header("IFC_get_stat")) + controller("LEN00000") +
+                       segment(true, step::reset));
+        write_seed(tracker, "terminal_leaves_mid_payload",
+                   terminal(header(protocol::put_token, "2000")) +
+                       controller(protocol::next_token) + terminal("IFC_set_stat") +
+                       segment(false, step::reset) + segment(true, step::end));
+    }
+
     // Dictionaries: tokens and names the targets' inputs are made of.
     const fs::path dict = root / "dict";
     fs::create_directories(dict);
@@ -271,6 +355,14 @@ int main(int argc, char** argv) {
         if (item.name[0] != '\0') record_names.emplace_back(item.name);
     }
     write_dict(dict / "table.dict", record_names);
+    std::vector<std::string> tracker_words = wire;
+    for (const std::string_view token :
+         {protocol::fin_token, protocol::err_token, std::string_view("LEN0000000025"),
+          std::string_view("LEN-000000001"), std::string_view("LEN0000000000")}) {
+        tracker_words.emplace_back(token);
+    }
+    tracker_words.insert(tracker_words.end(), put_names.begin(), put_names.end());
+    write_dict(dict / "proxy_tracker.dict", tracker_words);
     std::fprintf(stderr, "seeds written under %s\n", root.c_str());
     return 0;
 }

@@ -20,6 +20,8 @@ fault() {
 
 doc=usr/share/doc/ifc-server
 for file in usr/bin/ifc-server usr/bin/ifc-client usr/bin/ifc-settings usr/bin/ifc-gateway \
+            usr/bin/ifc-proxy $doc/proxy.md $doc/proxy-rules/cut-answer.json \
+            usr/share/man/man1/ifc-proxy.1.gz \
             usr/lib/systemd/system/ifc-server.service usr/lib/systemd/system/ifc-gateway.service \
             etc/ifc-gateway.conf \
             $doc/README.md $doc/protocol.md $doc/operations.md $doc/client.md $doc/gateway.md \

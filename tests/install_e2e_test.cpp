@@ -98,14 +98,17 @@ TEST(Install, StagedWithDestdirForPrefixUsr) {
 
     EXPECT_TRUE(is_executable_file(usr + "bin/ifc-server"));
     // The client tools are installed beside the server wherever this build has them.
-    for (const char* tool : {"ifc-client", "ifc-settings"}) {
-        if (file_exists(std::string(IFC_BINARY_DIR) + "/client/" + tool)) {
-            EXPECT_TRUE(is_executable_file(usr + "bin/" + tool)) << tool;
+    for (const char* tool : {"client/ifc-client", "client/ifc-settings", "proxy/ifc-proxy"}) {
+        const std::string name = std::string(tool).substr(std::string(tool).find('/') + 1);
+        if (file_exists(std::string(IFC_BINARY_DIR) + "/" + tool)) {
+            EXPECT_TRUE(is_executable_file(usr + "bin/" + name)) << tool;
         }
     }
     EXPECT_TRUE(is_executable_file(usr + "bin/ifc-gateway"));
-    for (const char* doc : {"protocol.md", "operations.md", "client.md", "gateway.md", "proof.md",
-                            "README.md", "copyright", "changelog.gz"}) {
+    EXPECT_TRUE(is_executable_file(usr + "bin/ifc-proxy"));
+    for (const char* doc : {"protocol.md", "operations.md", "client.md", "gateway.md", "proxy.md",
+                            "proxy-rules/cut-answer.json", "proof.md", "README.md", "copyright",
+                            "changelog.gz"}) {
         EXPECT_TRUE(file_exists(usr + doc_relative + "/" + doc)) << doc;
     }
     // README's links lead to the documents beside it.
@@ -116,7 +119,8 @@ TEST(Install, StagedWithDestdirForPrefixUsr) {
         EXPECT_TRUE(file_exists(usr + completions_relative + "/" + tool)) << tool;
     }
     // Man pages where this build could make them (with help2man).
-    for (const char* program : {"ifc-server", "ifc-client", "ifc-settings", "ifc-gateway"}) {
+    for (const char* program :
+         {"ifc-server", "ifc-client", "ifc-settings", "ifc-gateway", "ifc-proxy"}) {
         const std::string page = std::string("/packaging/man/") + program + ".1.gz";
         if (file_exists(std::string(IFC_BINARY_DIR) + page)) {
             EXPECT_TRUE(file_exists(usr + "share/man/man1/" + program + ".1.gz")) << program;

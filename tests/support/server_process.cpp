@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -117,6 +118,8 @@ bool server_process::start_on(std::uint16_t port) {
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
+        // A test that dies without its clean-up takes its server with it.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::chdir(workdir_.path().c_str()) != 0) _exit(121);
         redirect_output(out, err);
         if (options_.real_executable) {

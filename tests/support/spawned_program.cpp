@@ -1,6 +1,7 @@
 #include "tests/support/spawned_program.h"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -125,6 +126,8 @@ spawned_program::spawned_program(std::string path, std::string workdir,
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
+        // A test that dies without its clean-up takes the program with it.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::chdir(workdir.c_str()) != 0) _exit(121);
         redirect_child_output(out, err);
         ::execv(path.c_str(), argv.data());
@@ -137,7 +140,7 @@ spawned_program::~spawned_program() {
 }
 
 bool spawned_program::running() {
-    if (pid_ > 0 && wait_exit(pid_, 0ms) >= 0) pid_ = -1;
+    if (pid_ > 0 && test_support::wait_exit(pid_, 0ms) >= 0) pid_ = -1;
     return pid_ > 0;
 }
 
@@ -156,6 +159,17 @@ bool spawned_program::wait_for_stdout(std::string_view needle, std::chrono::mill
         if (!running() || std::chrono::steady_clock::now() >= end) return false;
         std::this_thread::sleep_for(5ms);
     }
+}
+
+void spawned_program::signal(int sig) {
+    if (pid_ > 0) ::kill(pid_, sig);
+}
+
+int spawned_program::wait_exit(std::chrono::milliseconds limit) {
+    if (pid_ <= 0) return -1;
+    const int status = test_support::wait_exit(pid_, limit);
+    if (status >= 0) pid_ = -1;
+    return status;
 }
 
 void spawned_program::kill() {

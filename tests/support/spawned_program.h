@@ -66,6 +66,11 @@ class spawned_program {
     bool wait_for_stdout(std::string_view needle, std::chrono::milliseconds limit);
     // Ends the program with SIGKILL and waits for it.
     void kill();
+    // Sends sig to the program, while it runs.
+    void signal(int sig);
+    // Waits, bounded, for the program to end: its exit status (128 + signal when a signal
+    // ended it), or -1 when it still runs.
+    int wait_exit(std::chrono::milliseconds limit);
 
   private:
     temp_dir capture_;

@@ -1,0 +1,131 @@
+#include "proxy/summary.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <tuple>
+
+#include "client/tool/text_table.h"
+
+namespace proxy {
+
+namespace {
+
+using json = nlohmann::json;
+using ifc_tool::render_table;
+using ifc_tool::text_row;
+
+std::string field_text(const json& line, const char* field) {
+    const auto it = line.find(field);
+    return it != line.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+std::string count_of(long long n, const std::string& what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
+std::string millis_text(double ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", ms);
+    return text;
+}
+
+}  // namespace
+
+double percentile(const std::vector<double>& sorted, double p) {
+    if (sorted.empty()) return 0;
+    const auto rank =
+        static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(sorted.size())));
+    return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
+}
+
+journal_summary summarize(std::istream& journal) {
+    journal_summary summary;
+    std::map<std::tuple<std::string, std::string>, command_summary> by_command;
+    std::string text;
+    while (std::getline(journal, text)) {
+        if (text.empty()) continue;
+        const json line = json::parse(text, nullptr, false);
+        const std::string event = line.is_object() ? field_text(line, "event") : "";
+        if (event.empty()) {
+            ++summary.skipped_lines;
+            continue;
+        }
+        if (event == "start" && line.contains("seed") && line["seed"].is_number_unsigned()) {
+            summary.seeds.push_back(line["seed"].get<std::uint64_t>());
+        } else if (event == "open") {
+            ++summary.connections;
+        } else if (event == "request") {
+            std::string command = field_text(line, "command");
+            if (command.empty() && line.contains("command_hex")) {
+                command = "hex:" + field_text(line, "command_hex");
+            }
+            command_summary& s = by_command[{field_text(line, "kind"), command}];
+            s.kind = field_text(line, "kind");
+            s.command = command;
+            ++s.count;
+            ++summary.requests;
+            const std::string result = field_text(line, "outcome");
+            if (result != "ok") {
+                ++s.failed;
+                ++s.failures[result];
+            }
+            const auto faults = line.find("faults");
+            if (faults != line.end() && faults->is_array() &&
+                std::any_of(faults->begin(), faults->end(), [](const json& f) {
+                    return f.is_object() && f.value("applied", false);
+                })) {
+                ++s.faulted;
+            }
+            const auto total = line.find("total_ms");
+            if (total != line.end() && total->is_number())
+                s.total_ms.push_back(total->get<double>());
+        }
+    }
+    for (auto& [key, s] : by_command) {
+        std::sort(s.total_ms.begin(), s.total_ms.end());
+        summary.commands.push_back(std::move(s));
+    }
+    return summary;
+}
+
+std::string render_summary(const journal_summary& summary, std::string_view source) {
+    std::string text = std::string(source) + ": " + count_of(summary.requests, "request") + " on " +
+                       count_of(summary.connections, "connection");
+    if (!summary.seeds.empty()) {
+        text += summary.seeds.size() == 1 ? ", seed " : ", seeds ";
+        for (std::size_t i = 0; i < summary.seeds.size(); ++i) {
+            if (i > 0) text += " ";
+            text += std::to_string(summary.seeds[i]);
+        }
+    }
+    text += "\n\n";
+    std::vector<text_row> rows{
+        {"kind", "command", "count", "failed", "faulted", "p50 ms", "p90 ms", "p99 ms", "max ms"}};
+    for (const command_summary& s : summary.commands) {
+        rows.push_back({s.kind, s.command.empty() ? "-" : s.command, std::to_string(s.count),
+                        std::to_string(s.failed), std::to_string(s.faulted),
+                        millis_text(percentile(s.total_ms, 50)),
+                        millis_text(percentile(s.total_ms, 90)),
+                        millis_text(percentile(s.total_ms, 99)),
+                        millis_text(s.total_ms.empty() ? 0 : s.total_ms.back())});
+    }
+    text += render_table(rows);
+    std::vector<text_row> failures{{"kind", "command", "outcome", "count"}};
+    for (const command_summary& s : summary.commands) {
+        for (const auto& [result, count] : s.failures) {
+            failures.push_back(
+                {s.kind, s.command.empty() ? "-" : s.command, result, std::to_string(count)});
+        }
+    }
+    if (failures.size() > 1) text += "\nfailures\n" + render_table(failures);
+    if (summary.skipped_lines > 0) {
+        text += "\nskipped " + count_of(summary.skipped_lines, "line") +
+                (summary.skipped_lines == 1 ? " that is not a journal line\n"
+                                            : " that are not journal lines\n");
+    }
+    return text;
+}
+
+}  // namespace proxy
