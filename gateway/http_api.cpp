@@ -276,35 +276,30 @@ void add_api(httplib::Server& server, fleet& machines, const http_settings& sett
                    send_json(res, 200, snapshot_body(poller->view(), machines.settings()));
                });
 
-    const std::pair<std::string, write_target> plain_writes[] = {
-        {"status", write_target::status},
-        {"selection", write_target::selection},
-        {"histogram-selection", write_target::histogram_selection}};
-    for (const auto& [path, target] : plain_writes) {
-        server.Patch(std::string("/api/controllers/") + name_pattern + "/" + path,
-                     [&machines, target = target](const Request& req, Response& res) {
-                         controller_poller* poller = machines.find(req.matches[1].str());
-                         if (!poller) {
-                             send_error(res, 404,
-                                        "no controller named \"" + req.matches[1].str() + "\"");
-                             return;
-                         }
-                         answer_write(res, *poller, target, "", req.body);
-                     });
-    }
-    const std::pair<std::string, write_target> colour_writes[] = {
-        {"targets", write_target::targets}, {"valves", write_target::valves}};
-    for (const auto& [path, target] : colour_writes) {
-        server.Patch(std::string("/api/controllers/") + name_pattern + "/" + path + "/([^/]+)",
-                     [&machines, target = target](const Request& req, Response& res) {
-                         controller_poller* poller = machines.find(req.matches[1].str());
-                         if (!poller) {
-                             send_error(res, 404,
-                                        "no controller named \"" + req.matches[1].str() + "\"");
-                             return;
-                         }
-                         answer_write(res, *poller, target, req.matches[2].str(), req.body);
-                     });
+    // PATCH /api/controllers/NAME/PATH, and for the per-colour settings PATH/COLOUR.
+    struct write_route {
+        const char* path;
+        write_target target;
+        bool per_colour;
+    };
+    constexpr write_route write_routes[] = {
+        {"status", write_target::status, false},
+        {"selection", write_target::selection, false},
+        {"histogram-selection", write_target::histogram_selection, false},
+        {"targets", write_target::targets, true},
+        {"valves", write_target::valves, true}};
+    for (const write_route& route : write_routes) {
+        std::string pattern = std::string("/api/controllers/") + name_pattern + "/" + route.path;
+        if (route.per_colour) pattern += "/([^/]+)";
+        server.Patch(pattern, [&machines, route](const Request& req, Response& res) {
+            controller_poller* poller = machines.find(req.matches[1].str());
+            if (!poller) {
+                send_error(res, 404, "no controller named \"" + req.matches[1].str() + "\"");
+                return;
+            }
+            answer_write(res, *poller, route.target, route.per_colour ? req.matches[2].str() : "",
+                         req.body);
+        });
     }
 }
 
