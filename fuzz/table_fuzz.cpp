@@ -60,32 +60,26 @@ std::string read_image(const char* file) {
     return memory_io::file(file).value_or("<missing>");
 }
 
-// Names to look up: every record's name field as the image has it (cut to 27 characters when
-// it holds no NUL), every default name, the empty name and one longer than any field.
-std::vector<std::string> names_from(std::span<const i4_item> image,
-                                    std::span<const i4_item> defaults) {
-    std::vector<std::string> names;
-    for (const i4_item& item : image) {
-        names.emplace_back(item.name, ::strnlen(item.name, i4_name_len - 1));
-    }
-    for (const i4_item& item : defaults)
-        names.emplace_back(item.name);
-    names.emplace_back("");
-    names.emplace_back(40, 'V');
-    std::sort(names.begin(), names.end());
-    names.erase(std::unique(names.begin(), names.end()), names.end());
-    return names;
-}
-
-// At most max_names of names, spread over the list from a start the input picks: every name
-// is reached by some input, and no input costs a scan of the table per name of it.
+// Names to look up, at most max_names of them, picked from a start the input chooses with an
+// even step over the candidates: every record's name field as the image has it (cut to 27
+// characters when it holds no NUL), every default name, the empty name and one longer than any
+// field. Every candidate is reached by some input, and no input costs a table scan per record;
+// only the picked names are copied.
 constexpr std::size_t max_names = 12;
-std::vector<std::string> some_of(std::vector<std::string> names, std::uint32_t seed) {
-    if (names.size() <= max_names) return names;
+std::vector<std::string> names_from(std::span<const i4_item> image,
+                                    std::span<const i4_item> defaults, std::uint32_t seed) {
+    static const std::string longer_than_any(40, 'V');
+    const std::size_t count = image.size() + defaults.size() + 2;
+    const auto candidate = [&](std::size_t i) -> std::string_view {
+        if (i < image.size()) return {image[i].name, ::strnlen(image[i].name, i4_name_len - 1)};
+        i -= image.size();
+        if (i < defaults.size()) return defaults[i].name;
+        return i == defaults.size() ? std::string_view{} : std::string_view{longer_than_any};
+    };
+    const std::size_t step = std::max<std::size_t>(1, count / max_names);
     std::vector<std::string> picked;
-    const std::size_t step = names.size() / max_names;
-    for (std::size_t i = seed % names.size(); picked.size() < max_names; i += step)
-        picked.push_back(names[i % names.size()]);
+    for (std::size_t n = 0, i = seed % count; n < std::min(max_names, count); ++n, i += step)
+        picked.emplace_back(candidate(i % count));
     std::sort(picked.begin(), picked.end());
     picked.erase(std::unique(picked.begin(), picked.end()), picked.end());
     return picked;
@@ -260,10 +254,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto image = std::as_bytes(std::span(data + 1, size - 1));
     const std::size_t capacity = t.defaults.size();
 
-    std::vector<i4_item> table(capacity);
+    // The image as records, in a block kept from input to input.
+    static std::vector<i4_item> table;
+    table.assign(capacity, i4_item{});
     std::memcpy(table.data(), image.data(), std::min(image.size(), capacity * sizeof(i4_item)));
-    const std::vector<std::string> names =
-        some_of(names_from(table, t.defaults), value_seed(data, size));
+    const std::vector<std::string> names = names_from(table, t.defaults, value_seed(data, size));
     // A slot outside 0..6 now and then, and a value from the image.
     const int slot = static_cast<int>(data[0] >> 4) - 4;
     std::int32_t value = 0;

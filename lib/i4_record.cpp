@@ -3,6 +3,7 @@
 // read from a full-size settings file can make a lookup fail but never overrun anything.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "lib/i4_record.h"
@@ -16,14 +17,12 @@ bool valid_slot(int slot) {
     return slot >= 0 && slot < i4_slot_count;
 }
 
-// Byte-for-byte, case-sensitive equality of the whole text. A field without a NUL in its 28
-// bytes holds no valid name (names have at most 27 characters) and matches nothing.
-bool name_matches(const char (&field)[i4_name_len], const char* name) {
-    for (int k = 0; k < i4_name_len; ++k) {
-        if (field[k] != name[k]) return false;
-        if (name[k] == '\0') return true;
-    }
-    return false;
+// Byte-for-byte, case-sensitive equality of the whole text, its NUL included; name_len is
+// strnlen(name, i4_name_len). A name of 28 characters or more fits no field, and a field
+// without a NUL in its 28 bytes holds no valid name and so matches nothing. One memcmp per
+// record: a lookup scans up to a few hundred records, 45 of them for a valve line.
+bool name_matches(const char (&field)[i4_name_len], const char* name, std::size_t name_len) {
+    return name_len < i4_name_len && std::memcmp(field, name, name_len + 1) == 0;
 }
 
 // The first record named name before the terminator, or nullptr. A table without a
@@ -31,9 +30,10 @@ bool name_matches(const char (&field)[i4_name_len], const char* name) {
 template <class Item>
 Item* find_record(std::span<Item> table, const char* name) {
     if (name == nullptr) return nullptr;
+    const std::size_t name_len = ::strnlen(name, i4_name_len);
     for (Item& record : table) {
         if (record.type == 0) return nullptr;
-        if (name_matches(record.name, name)) return &record;
+        if (name_matches(record.name, name, name_len)) return &record;
     }
     return nullptr;
 }
