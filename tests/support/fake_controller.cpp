@@ -9,6 +9,7 @@
 #include "client/commands.h"
 #include "lib/protocol.h"
 #include "tests/support/loopback.h"
+#include "tests/support/settings_model.h"
 
 namespace test_support {
 
@@ -50,32 +51,23 @@ std::string trimmed_name(std::string_view header) {
 std::map<std::string, std::string> default_answers() {
     namespace cmd = ifc_client::commands;
     std::map<std::string, std::string> answers;
-    answers[std::string(cmd::get_status)] = "color:1 mode:0 totw_sw:0 ";
-    std::string selection;
-    for (std::string_view key : cmd::selection_keys)
-        selection += std::string(key) + ":0 ";
-    answers[std::string(cmd::get_selection)] = selection;
-    const std::string valves =
-        "ATC_TO_DELAY:0 pin_on:70 abs_on:215 abs_off:255 main_on:90 main_off:160 tandem_on:95 "
-        "tandem_off:150 stretch_on:0 stretch_off:0 sub1_on:95 sub1_off:135 sub2_on:115 "
-        "sub2_off:155 sub3_on:135 sub3_off:175 sub4_on:150 sub4_off:190 sub5_on:165 "
-        "sub5_off:205 sub6_on:185 sub6_off:280 sub7_on:200 sub7_off:300 sub8_on:220 "
-        "sub8_off:300 sub9_on:0 sub9_off:0 sub10_on:0 sub10_off:0 sub11_on:0 sub11_off:0 "
-        "sub12_on:0 sub12_off:0 sub13_on:0 sub13_off:0 sub14_on:0 sub14_off:0 sub15_on:0 "
-        "sub15_off:0 sub16_on:0 sub16_off:0 sub17_on:0 sub17_off:0 sub18_on:0 sub18_off:0 ";
+    // The settings of a fresh installation, from the tests' own statement of the defaults.
+    const settings_model defaults;
+    answers[std::string(cmd::get_status)] = defaults.stat_answer();
+    answers[std::string(cmd::get_selection)] = defaults.select_answer();
     for (int colour = cmd::first_colour; colour <= cmd::last_colour; ++colour) {
-        answers[cmd::get_targets(colour)] = "to:90 tw:240 ";
+        answers[cmd::get_targets(colour)] = defaults.targets_answer(colour);
+        answers[cmd::get_valves(colour)] = defaults.on_off_answer(colour);
         answers[cmd::get_timing(colour)] = "to:92 tw:242 ";
         answers[cmd::get_averages(colour)] =
             "to:92 tb1:128 tb2:164 tb3:190 tb4:0 tb5:0 tb6:0 tb7:0 tb8:0 tbw:224 tw:242 ";
-        answers[cmd::get_valves(colour)] = valves;
     }
     const std::string bins =
         " 0 0 0 0 0 0 0 0 0 0 0 0 0 0 10 30 50 120 160 210 250 280 290 300 290 280 250 210 160 "
         "120 50 30 10 0 0 0 0 0 0 0 0 0 0 0 0 0";
     answers[std::string(cmd::get_histogram_left)] = "234 500 4.65 190 500" + bins;
     answers[std::string(cmd::get_histogram_right)] = "234 500 4.52 190 500" + bins;
-    answers[std::string(cmd::get_histogram_selection)] = "1 tw 2 tw";
+    answers[std::string(cmd::get_histogram_selection)] = defaults.hst_select_answer();
     return answers;
 }
 
