@@ -233,18 +233,19 @@ TEST_F(ProxyFaults, DropFinLeavesTheTerminalWaiting) {
 
 TEST_F(ProxyFaults, ThrottleRelaysAtTheGivenRateForItsRequestOnly) {
     start(R"({"rules": [{"kind": "GET", "command": "IFC_get_on_off_1", "action": "throttle",
-                         "bytes_per_second": 2000}]})");
+                         "bytes_per_second": 500}]})");
     auto c = proxy->connect();
     auto start = clock_type::now();
     auto answer = c.get("IFC_get_on_off_1");  // 23 + 13 + 4 + 554 bytes
     ASSERT_TRUE(answer.ok());
     EXPECT_EQ(answer->size(), 554u);
-    EXPECT_GE(seconds_since(start), 0.25);
-    // The same bytes for another colour, not throttled.
+    EXPECT_GE(seconds_since(start), 1.0);
+    // The same bytes for another colour, not throttled (well under the second the throttle takes,
+    // also on a loaded machine).
     start = clock_type::now();
     ASSERT_TRUE(c.get("IFC_get_on_off_2").ok());
-    EXPECT_LT(seconds_since(start), 0.25);
-    EXPECT_EQ(fault_of(request(1))["bytes_per_second"], 2000.0);
+    EXPECT_LT(seconds_since(start), 0.5);
+    EXPECT_EQ(fault_of(request(1))["bytes_per_second"], 500.0);
     EXPECT_EQ(request(2)["faults"], json::array());
 }
 
