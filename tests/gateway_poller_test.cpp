@@ -11,6 +11,7 @@
 #include "tests/support/fake_controller.h"
 #include "tests/support/gateway_harness.h"
 #include "tests/support/server_process.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -105,13 +106,9 @@ TEST(GatewayPoller, ViewersCauseNoControllerTraffic) {
     const auto counted_by_gateway = [&] {
         return static_cast<int>(gateway.machines().find("loom1")->view().connections);
     };
-    bool agreed = false;
-    for (int look = 0; look < 400 && !agreed; ++look) {
-        agreed = counted_by_gateway() == controller.connections();
-        if (!agreed) std::this_thread::sleep_for(5ms);
-    }
-    EXPECT_TRUE(agreed) << "gateway " << counted_by_gateway() << ", controller "
-                        << controller.connections();
+    EXPECT_TRUE(test_support::wait_until(
+        [&] { return counted_by_gateway() == controller.connections(); }, 2s))
+        << "gateway " << counted_by_gateway() << ", controller " << controller.connections();
 }
 
 }  // namespace

@@ -2,23 +2,11 @@
 
 #include <stdexcept>
 
+#include "tests/support/wait.h"
+
 namespace test_support {
 
-namespace {
-
 using namespace std::chrono_literals;
-
-template <class Done>
-bool wait_until(Done done, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
-}  // namespace
 
 gateway::poll_settings fast_polls() {
     return gateway::poll_settings{200ms, 1000ms, 1500ms};

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "tests/support/server_process.h"
+#include "tests/support/wait.h"
 
 namespace test_support {
 
@@ -86,12 +87,8 @@ journal_lines proxy_process::wait_for(const std::string& event, std::size_t coun
 }
 
 bool proxy_process::wait_for_stderr(const std::string& needle, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        if (program_->stderr_text().find(needle) != std::string::npos) return true;
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(5ms);
-    }
+    return wait_until([&] { return program_->stderr_text().find(needle) != std::string::npos; },
+                      limit);
 }
 
 int proxy_process::terminate() {

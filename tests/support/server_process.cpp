@@ -18,6 +18,7 @@
 #include "lib/protocol.h"
 #include "server/tcp9002.h"
 #include "tests/support/spawned_program.h"
+#include "tests/support/wait.h"
 
 namespace test_support {
 
@@ -27,15 +28,6 @@ using namespace std::chrono_literals;
 
 const char* const stdout_name = "stdout.txt";
 const char* const stderr_name = "stderr.txt";
-
-bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        if (done()) return true;
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-}
 
 // In the child: standard output and error into the capture files. Standard output is fully
 // buffered, as it is for a server whose output goes to a file, a pipe or the journal, so the
