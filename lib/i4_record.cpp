@@ -18,11 +18,11 @@ bool valid_slot(int slot) {
 }
 
 // Byte-for-byte, case-sensitive equality of the whole text, its NUL included; name_len is
-// strnlen(name, i4_name_len). A name of 28 characters or more fits no field, and a field
-// without a NUL in its 28 bytes holds no valid name and so matches nothing. One memcmp per
-// record: a lookup scans up to a few hundred records, 45 of them for a valve line.
+// strlen(name) and less than i4_name_len. A field without a NUL in its 28 bytes holds no valid
+// name and so matches nothing. One memcmp per record: a lookup scans up to a few hundred
+// records, 45 of them for a valve line.
 bool name_matches(const char (&field)[i4_name_len], const char* name, std::size_t name_len) {
-    return name_len < i4_name_len && std::memcmp(field, name, name_len + 1) == 0;
+    return std::memcmp(field, name, name_len + 1) == 0;
 }
 
 // The first record named name before the terminator, or nullptr. A table without a
@@ -31,6 +31,7 @@ template <class Item>
 Item* find_record(std::span<Item> table, const char* name) {
     if (name == nullptr) return nullptr;
     const std::size_t name_len = ::strnlen(name, i4_name_len);
+    if (name_len >= i4_name_len) return nullptr;  // 28 characters or more fit no field
     for (Item& record : table) {
         if (record.type == 0) return nullptr;
         if (name_matches(record.name, name, name_len)) return &record;
