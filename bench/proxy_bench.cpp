@@ -35,7 +35,7 @@
 #include <vector>
 
 #include "client/connection.h"
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 
 namespace {
 

@@ -51,7 +51,7 @@
 
 #include "client/connection.h"
 #include "ifc/ifc_net.h"
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 #include "tests/support/process_stats.h"
 #include "valve/vfp_ifc.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "client/result.h"
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 
 namespace ifc_client::commands {
 

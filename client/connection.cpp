@@ -12,7 +12,7 @@
 #include <charconv>
 #include <cstring>
 
-#include "client/escape.h"
+#include "tools/escape.h"
 
 namespace ifc_client {
 
@@ -262,7 +262,7 @@ status connection::expect_token(std::string_view token) {
     if (!got) return got.failure();
     if (got.value() != token) {
         return fail(errc::protocol, "expected \"" + std::string(token) + "\", got \"" +
-                                        escaped(got.value()) + "\"");
+                                        ifc_tool::escaped(got.value()) + "\"");
     }
     return done{};
 }
@@ -283,7 +283,7 @@ result<std::string> connection::get(std::string_view name) {
     const auto [end, ec] = std::from_chars(digits, text.data() + text.size(), len);
     if (text.compare(0, protocol::len_token.size(), protocol::len_token) != 0 ||
         ec != std::errc() || end != text.data() + text.size() || len < -1) {
-        return fail(errc::protocol, "bad length header \"" + escaped(text) + "\"");
+        return fail(errc::protocol, "bad length header \"" + ifc_tool::escaped(text) + "\"");
     }
     if (len == protocol::unknown_command_len) {
         return fail(errc::unknown_command, std::string(name));
@@ -323,7 +323,7 @@ status connection::put_payload(std::string_view payload) {
         }
         if (token.value() != protocol::next_token) {
             return fail(errc::protocol,
-                        "expected \"NEXT\", got \"" + escaped(token.value()) + "\"");
+                        "expected \"NEXT\", got \"" + ifc_tool::escaped(token.value()) + "\"");
         }
         const std::size_t chunk = std::min<std::size_t>(payload.size(), protocol::chunk_size);
         if (auto sent = send_bytes(payload.substr(0, chunk)); !sent) return sent;

@@ -14,7 +14,7 @@
 
 #include "client/result.h"
 #include "client/unique_fd.h"
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 
 namespace ifc_client {
 
@@ -22,7 +22,7 @@ struct endpoint {
     std::string host = "127.0.0.1";
     std::uint16_t port = protocol::server_port;
     // The longest wait for the next bytes (and for the connection to be set up).
-    std::chrono::milliseconds timeout{5000};
+    std::chrono::milliseconds timeout{protocol::wait_seconds * 1000};
     // The longest one exchange (a GET with its answer, a PUT with its payload and "FIN") may
     // take in all, however the bytes trickle in; never shorter than timeout. A healthy server
     // finishes a transfer within its own 10-second limit. A connection that waits in the

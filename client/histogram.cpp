@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "client/commands.h"
-#include "client/escape.h"
-#include "client/suggest.h"
 #include "client/token_line.h"
+#include "tools/escape.h"
+#include "tools/suggest.h"
 
 namespace ifc_client {
 
@@ -27,8 +27,8 @@ std::vector<std::string_view> fields_of(std::string_view text) {
 }
 
 error malformed(std::string_view what, std::string_view answer) {
-    return error{errc::protocol,
-                 "not a " + std::string(what) + ": \"" + escaped(answer.substr(0, 80)) + "\""};
+    return error{errc::protocol, "not a " + std::string(what) + ": \"" +
+                                     ifc_tool::escaped(answer.substr(0, 80)) + "\""};
 }
 
 std::optional<std::int64_t> parse_int64(std::string_view text) {
@@ -67,7 +67,7 @@ bool is_item(std::string_view item) {
 error bad_item(std::string_view item) {
     const auto& items = commands::histogram_items;
     std::string message = "unknown histogram item '" + std::string(item) + "'";
-    const std::string guess = did_you_mean(item, items);
+    const std::string guess = ifc_tool::did_you_mean(item, items);
     return error{errc::bad_request,
                  message + (guess.empty() ? " (items: " + join(items, " ") + ")" : guess)};
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "client/commands.h"
-#include "client/escape.h"
+#include "tools/escape.h"
 
 namespace ifc_client {
 
@@ -29,7 +29,8 @@ result<line_answer> checked_line(std::string_view get_name, std::string answer,
                    [](const token& t, std::string_view key) { return t.key == key; });
     if (!expected) {
         return error{errc::protocol, std::string(get_name) + ": unexpected answer \"" +
-                                         escaped(std::string_view(answer).substr(0, 80)) + "\""};
+                                         ifc_tool::escaped(std::string_view(answer).substr(0, 80)) +
+                                         "\""};
     }
     return line_answer{std::move(answer), std::move(line.value())};
 }

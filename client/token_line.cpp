@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
-#include "client/escape.h"
-#include "client/suggest.h"
+#include "tools/escape.h"
+#include "tools/suggest.h"
 
 namespace ifc_client {
 
@@ -40,7 +40,8 @@ result<token_line> parse_token_line(std::string_view text) {
         const auto value =
             colon == std::string_view::npos ? std::nullopt : parse_int32(item.substr(colon + 1));
         if (colon == 0 || !value) {
-            return error{errc::protocol, "not a key:value item: \"" + escaped(item) + "\""};
+            return error{errc::protocol,
+                         "not a key:value item: \"" + ifc_tool::escaped(item) + "\""};
         }
         line.push_back(token{std::string(item.substr(0, colon)), *value});
         pos = end;
@@ -117,7 +118,7 @@ status check_keys(std::span<const change> changes, std::span<const std::string_v
     for (const change& c : changes) {
         if (std::find(writable.begin(), writable.end(), c.key) == writable.end()) {
             std::string message = "unknown " + std::string(what) + " '" + c.key + "'";
-            const std::string guess = did_you_mean(c.key, writable);
+            const std::string guess = ifc_tool::did_you_mean(c.key, writable);
             // A short list is clearer than a guess; a long one does not fit a message.
             if (!guess.empty()) {
                 message += guess;

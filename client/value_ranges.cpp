@@ -3,7 +3,7 @@
 #include <array>
 
 #include "client/commands.h"
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 
 namespace ifc_client {
 

@@ -19,7 +19,7 @@
 #include "fuzz/proxy_tracker_input.h"
 #include "fuzz/scratch_dir.h"
 #include "ifc/ifc_net.h"
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 #include "server/ether_parse.h"
 #include "valve/vfp_ifc.h"
 #include "valve/vfp_on_off.h"

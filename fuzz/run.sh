@@ -14,17 +14,22 @@ root=$PWD
 
 seconds=${1:-45}
 shift || true
+# The targets and their longest inputs, from the one list of them.
+declare -A max_len=()
+all_targets=()
+while read -r name len _; do
+  [[ $name =~ ^[a-z] ]] || continue
+  all_targets+=("$name")
+  max_len[$name]=$len
+done <"$root/fuzz/targets.txt"
 targets=("$@")
-((${#targets[@]})) || targets=(server put_data line2matrix2 table proxy_tracker)
+((${#targets[@]})) || targets=("${all_targets[@]}")
+for target in "${targets[@]}"; do
+  [[ -n ${max_len[$target]+set} ]] || { echo "fuzz: no target '$target' in fuzz/targets.txt" >&2; exit 2; }
+done
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2 >/dev/null
-
-# Longest input per target: request streams of a few dozen requests, payloads of a few
-# lines, settings images a little longer than the valve file, relayed connections of a few
-# dozen steps (the proxy's tracker).
-declare -A max_len=([server]=16384 [put_data]=8192 [line2matrix2]=8192 [table]=9200
-                    [proxy_tracker]=16384)
 
 failed=()
 for target in "${targets[@]}"; do

@@ -26,7 +26,7 @@
 #include "ifc/ifc_net.h"
 #include "lib/i4_record.h"
 #include "lib/i4_table_file.h"
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 #include "valve/vfp_ifc.h"
 
 namespace {

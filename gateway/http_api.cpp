@@ -12,7 +12,7 @@
 #include "gateway/metrics.h"
 #include "gateway/render_cache.h"
 #include "gateway/web_assets.h"
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 
 namespace gateway {
 

@@ -12,7 +12,7 @@
 #include <set>
 #include <sstream>
 
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 
 namespace gateway {
 

@@ -9,8 +9,8 @@
 #include "ifc/ifc_net.h"
 #include "ifc/ifc_token_line.h"
 #include "lib/diag.h"
-#include "lib/protocol.h"
 #include "lib/text_scan.h"
+#include "protocol/protocol.h"
 
 namespace {
 

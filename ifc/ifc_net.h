@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "lib/i4_record.h"
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 
 namespace ifc_net {
 inline constexpr int table_records = 10;  // 9 parameters and the terminator

@@ -9,7 +9,7 @@
 
 #include "ifc/ifc_net.h"
 #include "ifc/ifc_token_line.h"
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "ifc/ifc_net.h"
-#include "lib/protocol.h"
 #include "lib/text_scan.h"
+#include "protocol/protocol.h"
 
 namespace ifc_text {
 

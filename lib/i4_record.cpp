@@ -10,9 +10,6 @@
 
 namespace {
 
-bool usable_type(std::int32_t type) {
-    return type >= 1 && type <= 5;
-}
 bool valid_slot(int slot) {
     return slot >= 0 && slot < i4_slot_count;
 }

@@ -25,6 +25,11 @@ struct i4_item {
     char group[i4_group_len];  // NUL-padded group tag
 };
 static_assert(sizeof(i4_item) == 80, "i4_item is the 80-byte file record");
+
+// Types 1 to 5 mark a record that holds a setting; 0 ends a table, anything else is unusable.
+constexpr bool usable_type(std::int32_t type) {
+    return type >= 1 && type <= 5;
+}
 static_assert(offsetof(i4_item, name) == 4 && offsetof(i4_item, value) == 32 &&
               offsetof(i4_item, min) == 60 && offsetof(i4_item, max) == 64 &&
               offsetof(i4_item, group) == 68);

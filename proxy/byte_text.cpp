@@ -30,44 +30,6 @@ std::string to_hex(std::string_view bytes) {
     return hex;
 }
 
-std::string quoted(std::string_view bytes, std::size_t max) {
-    std::string text = "\"";
-    for (const char c : bytes.substr(0, max)) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-            case '"':
-                text += "\\\"";
-                break;
-            case '\\':
-                text += "\\\\";
-                break;
-            case '\n':
-                text += "\\n";
-                break;
-            case '\r':
-                text += "\\r";
-                break;
-            case '\t':
-                text += "\\t";
-                break;
-            case '\0':
-                text += "\\0";
-                break;
-            default:
-                if (printable(byte)) {
-                    text += c;
-                } else {
-                    text += "\\x";
-                    text += hex_digits[byte >> 4];
-                    text += hex_digits[byte & 0x0f];
-                }
-        }
-    }
-    text += '"';
-    if (bytes.size() > max) text += "...";
-    return text;
-}
-
 std::string counted(long long n, std::string_view word) {
     return std::to_string(n) + " " + std::string(word) + (n == 1 ? "" : "s");
 }

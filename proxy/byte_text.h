@@ -6,15 +6,16 @@
 #include <string>
 #include <string_view>
 
+#include "tools/escape.h"
+
 namespace proxy {
 
 // Every byte is printable ASCII (0x20 to 0x7e).
 bool is_printable(std::string_view bytes);
 // Two lower-case hex digits per byte.
 std::string to_hex(std::string_view bytes);
-// In double quotes; a quote, a backslash and every byte that is not printable ASCII escaped
-// (\n, \r, \t, \0, \xNN); bytes past max are left out and "..." follows the closing quote.
-std::string quoted(std::string_view bytes, std::size_t max = 40);
+// In double quotes, escaped for people (the shared escaper).
+using ifc_tool::quoted;
 // "1 byte", "3 bytes": n and the word, with an s unless n is 1.
 std::string counted(long long n, std::string_view word);
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "protocol/protocol.h"
+
 namespace proxy {
 
 using clock_type = std::chrono::steady_clock;
@@ -17,7 +19,8 @@ using time_point = clock_type::time_point;
 enum class side : std::uint8_t { terminal, controller };
 std::string_view side_name(side s);
 
-enum class request_kind : std::uint8_t { get, put, ping, disconnect, unknown };
+// The kinds of request header, as the controller reads them.
+using request_kind = protocol::header_kind;
 // "GET", "PUT", "PING", "DISCONNECT", "unknown".
 std::string_view kind_name(request_kind kind);
 // The kind of a request header name as rules spell it; nullopt for any other word.

@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <tuple>
 
-#include "client/tool/text_table.h"
+#include "tools/text_table.h"
 
 namespace proxy {
 

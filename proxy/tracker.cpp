@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 #include "proxy/byte_text.h"
 #include "proxy/wire.h"
 

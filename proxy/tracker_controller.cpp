@@ -2,7 +2,7 @@
 // PUT.
 #include <algorithm>
 
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 #include "proxy/byte_text.h"
 #include "proxy/tracker.h"
 #include "proxy/wire.h"

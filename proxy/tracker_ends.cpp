@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 #include "proxy/byte_text.h"
 #include "proxy/tracker.h"
 #include "proxy/wire.h"

@@ -5,31 +5,12 @@
 #include <cstdint>
 #include <limits>
 
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 
 namespace proxy::wire {
 
-namespace {
-
-struct header_token {
-    std::string_view token;
-    request_kind kind;
-};
-
-constexpr std::array header_tokens{
-    header_token{protocol::get_token, request_kind::get},
-    header_token{protocol::put_token, request_kind::put},
-    header_token{protocol::ping_token, request_kind::ping},
-    header_token{protocol::disconnect_token, request_kind::disconnect},
-};
-
-}  // namespace
-
 request_kind kind_of(std::string_view header) {
-    for (const auto& h : header_tokens) {
-        if (header.starts_with(h.token)) return h.kind;
-    }
-    return request_kind::unknown;
+    return protocol::classify_header(header);
 }
 
 namespace {

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "lib/diag.h"
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 #include "server/socket_io.h"
 
 std::int16_t deb_ether_com = 1;

@@ -8,7 +8,7 @@
 #include "ifc/ifc_net.h"
 #include "lib/diag.h"
 #include "lib/i4_table_file.h"
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 #include "valve/mletoff_net.h"
 #include "valve/vfp_ifc.h"
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 
 struct server_args {
     enum class action { serve, help, version, usage_error };

@@ -18,8 +18,8 @@
 #include <string_view>
 
 #include "lib/diag.h"
-#include "lib/protocol.h"
 #include "lib/text_scan.h"
+#include "protocol/protocol.h"
 #include "server/ether_com.h"
 #include "server/ether_parse.h"
 #include "server/socket_io.h"
@@ -35,26 +35,11 @@ namespace {
 // full-size payload is the byte after it.
 char ether_tcpc_data[protocol::max_payload + 1];
 
-enum class header_kind { get, put, ping, disconnect, unknown };
+using protocol::header_kind;
 
-struct header_rule {
-    std::string_view token;
-    header_kind kind;
-};
-
-// Tested in this order; the first whose bytes match exactly decides.
-constexpr std::array header_rules{
-    header_rule{protocol::get_token, header_kind::get},
-    header_rule{protocol::put_token, header_kind::put},
-    header_rule{protocol::ping_token, header_kind::ping},
-    header_rule{protocol::disconnect_token, header_kind::disconnect},
-};
-
+// The header is the first header_len bytes of the transfer buffer.
 header_kind classify(const char* header) {
-    for (const auto& rule : header_rules) {
-        if (std::memcmp(header, rule.token.data(), rule.token.size()) == 0) return rule.kind;
-    }
-    return header_kind::unknown;
+    return protocol::classify_header(std::string_view(header, protocol::header_len));
 }
 
 void report(const char* message) {

@@ -7,15 +7,15 @@
 #include <vector>
 
 #include "client/commands.h"
-#include "client/escape.h"
 #include "client/histogram.h"
 #include "client/settings_access.h"
-#include "client/suggest.h"
 #include "client/token_line.h"
 #include "client/value_ranges.h"
 #include "ifc/ifc_net.h"
 #include "tests/support/ifc_settings.h"
 #include "tests/support/server_process.h"
+#include "tools/escape.h"
+#include "tools/suggest.h"
 #include "valve/vfp_ifc.h"
 #include "valve/vfp_on_off.h"
 
@@ -378,13 +378,13 @@ TEST(ClientSuggestions, NameTheLikelyWordOrNone) {
         {"frobnicate", std::nullopt}, {"", std::nullopt},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(ifc_client::closest_word(c.typed, commands), c.meant) << c.typed;
+        EXPECT_EQ(ifc_tool::closest_word(c.typed, commands), c.meant) << c.typed;
     }
 }
 
 TEST(ClientEscaping, KeepsPrintableTextAndEscapesTheRest) {
-    EXPECT_EQ(ifc_client::escaped("to:90 tw:240 "), "to:90 tw:240 ");
-    EXPECT_EQ(ifc_client::escaped(std::string("a\0b\x1b[\\\n\t\r\xff", 10)),
+    EXPECT_EQ(ifc_tool::escaped("to:90 tw:240 "), "to:90 tw:240 ");
+    EXPECT_EQ(ifc_tool::escaped(std::string("a\0b\x1b[\\\n\t\r\xff", 10)),
               R"(a\x00b\x1B[\\\n\t\r\xFF)");
 }
 

@@ -5,7 +5,7 @@
 #include <array>
 #include <string>
 
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 
 namespace {
 

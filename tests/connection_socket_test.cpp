@@ -9,7 +9,7 @@
 #include <string>
 
 #include "client/connection.h"
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 #include "server/tcp9002.h"
 #include "tests/support/loopback.h"
 #include "tests/support/wire.h"

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 #include "tests/support/files.h"
 #include "tests/support/server_process.h"
 #include "tests/support/settings_model.h"
@@ -233,8 +233,7 @@ TEST_F(FullDisk, WritesAreRefusedWhileItIsFullAndTheServerKeepsServing) {
                                "left on device\n"))
         << server.stderr_text();
     for (const auto& entry : std::filesystem::directory_iterator(disk.path())) {
-        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos)
-            << entry.path();
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
     }
 
     ASSERT_TRUE(disk.make_room());

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 #include "tests/support/files.h"
 #include "tests/support/server_process.h"
 #include "tests/support/workdir.h"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 
 // Groups 1 to 7 lie 240 apart from 210; the others are not placed. Memory only: every start
 // of the program begins with these.

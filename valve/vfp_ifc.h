@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "lib/i4_record.h"
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 
 namespace vfp_ifc {
 inline constexpr int table_records = 112;  // 111 parameters and the terminator

@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "lib/lib_fp.h"
-#include "lib/protocol.h"
 #include "lib/text_scan.h"
+#include "protocol/protocol.h"
 #include "valve/vfp_ifc.h"
 #include "valve/vfp_on_off.h"
 

@@ -7,11 +7,11 @@
 
 #include "client/commands.h"
 #include "client/histogram.h"
-#include "client/suggest.h"
 #include "client/token_line.h"
-#include "client/tool/cli_words.h"
 #include "client/tool/help_text.h"
 #include "client/tool/verbs.h"
+#include "tools/cli_words.h"
+#include "tools/suggest.h"
 
 #ifndef IFC_VERSION
 #define IFC_VERSION "unknown"
@@ -155,7 +155,7 @@ parse_result show_help(app_with_targets& a, origin from, std::ostream& out) {
     const std::string& topic = a.help_topic.front();
     if (find_verb(topic) == nullptr) {
         return usage_error(with_help_pointer(
-            "no command '" + topic + "'" + ifc_client::did_you_mean(topic, verb_names()), from));
+            "no command '" + topic + "'" + ifc_tool::did_you_mean(topic, verb_names()), from));
     }
     out << a.app.get_subcommand(topic)->help(a.app.get_name());
     return {};

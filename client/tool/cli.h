@@ -11,7 +11,7 @@
 
 #include "client/connection.h"
 #include "client/tool/reply.h"
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 
 namespace ifc_tool {
 

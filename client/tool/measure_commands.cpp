@@ -4,12 +4,12 @@
 #include "client/commands.h"
 #include "client/histogram.h"
 #include "client/settings_access.h"
-#include "client/suggest.h"
 #include "client/token_line.h"
 #include "client/tool/run_command.h"
-#include "client/tool/text_table.h"
 #include "client/tool/write_reply.h"
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
+#include "tools/suggest.h"
+#include "tools/text_table.h"
 
 namespace ifc_tool {
 
@@ -280,7 +280,7 @@ reply run_histogram(session& s, const request& r) {
     if (w[0] == "select") return run_select_words(s, r);
     if (w[0] == "clear") return run_clear(s, r);
     if (w[0] == "set") return run_settings(s, r);
-    const std::string guess = ifc_client::did_you_mean(w[0], histogram_words);
+    const std::string guess = ifc_tool::did_you_mean(w[0], histogram_words);
     return usage("unknown histogram word '" + w[0] + "'" +
                  (guess.empty() ? " " + histogram_help(r) : guess));
 }

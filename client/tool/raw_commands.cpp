@@ -3,10 +3,10 @@
 #include <chrono>
 
 #include "client/commands.h"
-#include "client/suggest.h"
 #include "client/token_line.h"
 #include "client/tool/run_command.h"
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
+#include "tools/suggest.h"
 
 namespace ifc_tool {
 
@@ -24,7 +24,7 @@ std::string joined(const std::vector<std::string>& words) {
 // "; did you mean 'IFC_set_stat'?" among names, or "".
 std::string guess_among(const std::string& name, const std::vector<std::string>& names) {
     const std::vector<std::string_view> views(names.begin(), names.end());
-    return ifc_client::did_you_mean(name, views);
+    return ifc_tool::did_you_mean(name, views);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "client/tool/session.h"
 
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include "client/commands.h"
 #include "client/settings_access.h"
 #include "client/tool/run_command.h"
-#include "client/tool/text_table.h"
 #include "client/tool/write_reply.h"
+#include "tools/text_table.h"
 
 namespace ifc_tool {
 
@@ -17,6 +17,14 @@ using ifc_client::change;
 using ifc_client::range_rule;
 using ifc_client::setting;
 using ifc_client::token;
+
+// A key/value table of a token line, one item per row.
+std::string render_token_line(std::span<const token> line) {
+    std::vector<text_row> rows{text_row{}};  // no heading
+    for (const token& t : line)
+        rows.push_back(text_row{t.key, std::to_string(t.value)});
+    return render_table(rows).substr(1);
+}
 
 // What a settings command reads and writes, and how its keys are named in messages.
 struct setting_words {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 
 namespace ifc_tool {
 

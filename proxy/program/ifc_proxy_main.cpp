@@ -5,7 +5,7 @@
 #include <memory>
 #include <random>
 
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 #include "proxy/journal.h"
 #include "proxy/program/arguments.h"
 #include "proxy/program/listener.h"

@@ -14,7 +14,7 @@
 #include <memory>
 #include <thread>
 
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 #include "proxy/program/arguments.h"
 #include "proxy/program/session.h"
 

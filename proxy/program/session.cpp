@@ -10,7 +10,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 #include "proxy/program/net.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cmath>
 
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 #include "proxy/program/session.h"
 
 namespace {

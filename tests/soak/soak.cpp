@@ -23,7 +23,7 @@
 #include <string>
 #include <string_view>
 
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 #include "tests/soak/raw_client.h"
 #include "tests/soak/soak_requests.h"
 #include "tests/support/files.h"

@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "client/commands.h"
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 #include "tests/support/loopback.h"
 #include "tests/support/settings_model.h"
 

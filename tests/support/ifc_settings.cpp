@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 #include "tests/support/files.h"
 
 namespace test_support {

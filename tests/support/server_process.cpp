@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 #include "server/tcp9002.h"
 #include "tests/support/spawned_program.h"
 #include "tests/support/wait.h"

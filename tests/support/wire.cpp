@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "lib/protocol.h"
+#include "protocol/protocol.h"
 
 namespace test_support {
 

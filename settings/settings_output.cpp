@@ -1,6 +1,6 @@
-#include "client/settings/settings_output.h"
+#include "settings/settings_output.h"
 
-#include "client/tool/text_table.h"
+#include "tools/text_table.h"
 
 namespace settings_tool {
 

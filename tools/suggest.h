@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace ifc_client {
+namespace ifc_tool {
 
 // The candidate that word most likely misspells: the only candidate that starts with word,
 // else the nearest one in spelling (letters inserted, deleted, changed or two neighbours
@@ -18,4 +18,4 @@ std::optional<std::string_view> closest_word(std::string_view word,
 // "; did you mean 'main_on'?" for the closest candidate, or "" when none is close.
 std::string did_you_mean(std::string_view word, std::span<const std::string_view> candidates);
 
-}  // namespace ifc_client
+}  // namespace ifc_tool

@@ -1,8 +1,8 @@
-#include "client/tool/cli_words.h"
+#include "tools/cli_words.h"
 
 #include <algorithm>
 
-#include "client/suggest.h"
+#include "tools/suggest.h"
 
 namespace ifc_tool {
 
@@ -89,7 +89,7 @@ std::string unknown_word(const CLI::App& app, std::span<const std::string> args,
             const option_word* o = find_option(options, name);
             if (o == nullptr) {
                 return "unknown option '" + std::string(name) + "'" +
-                       ifc_client::did_you_mean(name, names_of(options));
+                       ifc_tool::did_you_mean(name, names_of(options));
             }
             if (o->takes_value && word.find('=') == std::string_view::npos) ++i;
             continue;
@@ -97,7 +97,7 @@ std::string unknown_word(const CLI::App& app, std::span<const std::string> args,
         if (have_command) continue;  // a word of the command
         if (std::find(commands.begin(), commands.end(), word) == commands.end()) {
             return "unknown command '" + std::string(word) + "'" +
-                   ifc_client::did_you_mean(word, commands);
+                   ifc_tool::did_you_mean(word, commands);
         }
         have_command = true;
         // The command's own options join the global ones (which may follow it as well).

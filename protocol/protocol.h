@@ -1,7 +1,9 @@
-// Sizes, tokens and waits of the request protocol on the server's TCP port.
-// Shared by the server and the client side; nothing else of the server is visible here.
+// Sizes, tokens and waits of the request protocol on the server's TCP port, the weft colours
+// and how a request header is read. Shared by the server, the client library, the gateway and
+// the proxy; nothing else of the server is visible to the programs beside it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 
@@ -36,6 +38,38 @@ inline constexpr std::string_view len_token = "LEN";
 inline constexpr std::string_view next_token = "NEXT";
 inline constexpr std::string_view fin_token = "FIN";
 inline constexpr std::string_view err_token = "ERR!";
+
+// What a request header asks for. The server tests the tokens in the order of header_rules;
+// the first whose bytes start the header decides, and a header that none starts is unknown
+// (the server closes the connection).
+enum class header_kind : std::uint8_t { get, put, ping, disconnect, unknown };
+
+struct header_rule {
+    std::string_view token;
+    header_kind kind;
+};
+
+inline constexpr std::array header_rules{
+    header_rule{get_token, header_kind::get},
+    header_rule{put_token, header_kind::put},
+    header_rule{ping_token, header_kind::ping},
+    header_rule{disconnect_token, header_kind::disconnect},
+};
+
+// The kind of a header, from its first bytes (a whole header is header_len bytes).
+constexpr header_kind classify_header(std::string_view header) {
+    for (const auto& rule : header_rules) {
+        if (header.starts_with(rule.token)) return rule.kind;
+    }
+    return header_kind::unknown;
+}
+
+// A command name a client can send: 1 to 20 bytes (the name field), no NUL (the server's name
+// ends at the first NUL of the field, and a PUT payload's at the first NUL).
+constexpr bool fits_name_field(std::string_view name) {
+    return !name.empty() && name.size() <= static_cast<std::size_t>(name_field_len) &&
+           name.find('\0') == std::string_view::npos;
+}
 
 // The answer length the server announces for a GET name that no command has.
 inline constexpr int unknown_command_len = -1;

@@ -10,9 +10,9 @@
 #include <optional>
 #include <string>
 
-#include "client/settings/settings_image.h"
-#include "client/settings/settings_output.h"
-#include "client/tool/cli_words.h"
+#include "settings/settings_image.h"
+#include "settings/settings_output.h"
+#include "tools/cli_words.h"
 
 #ifndef IFC_VERSION
 #define IFC_VERSION "unknown"

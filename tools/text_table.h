@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "client/token_line.h"
-
 namespace ifc_tool {
 
 using text_row = std::vector<std::string>;
@@ -15,9 +13,6 @@ using text_row = std::vector<std::string>;
 // The rows as aligned columns, two blanks apart; a column is right-aligned when every cell
 // below the first row (the heading) is a number, "-" or empty.
 std::string render_table(std::span<const text_row> rows);
-
-// A key/value table of a token line, one item per row.
-std::string render_token_line(std::span<const ifc_client::token> line);
 
 // A horizontal bar of width cells for value out of max.
 std::string bar(std::int64_t value, std::int64_t max, int width);

@@ -1,4 +1,4 @@
-#include "client/settings/settings_image.h"
+#include "settings/settings_image.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -13,10 +13,6 @@ namespace {
 
 constexpr std::size_t record_size = sizeof(i4_item);
 constexpr int first_value_slot = 1;  // slot 0 belongs to no colour and has no range
-
-bool usable_type(std::int32_t type) {
-    return type >= 1 && type <= 5;
-}
 
 std::string name_of(const i4_item& r) {
     return field_text(r.name, sizeof r.name);

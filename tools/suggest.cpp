@@ -1,9 +1,9 @@
-#include "client/suggest.h"
+#include "tools/suggest.h"
 
 #include <algorithm>
 #include <vector>
 
-namespace ifc_client {
+namespace ifc_tool {
 
 namespace {
 
@@ -65,4 +65,4 @@ std::string did_you_mean(std::string_view word, std::span<const std::string_view
     return closest ? "; did you mean '" + std::string(*closest) + "'?" : std::string();
 }
 
-}  // namespace ifc_client
+}  // namespace ifc_tool

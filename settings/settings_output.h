@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "client/settings/settings_image.h"
+#include "settings/settings_image.h"
 
 namespace settings_tool {
 

@@ -1,4 +1,4 @@
-#include "client/tool/text_table.h"
+#include "tools/text_table.h"
 
 #include <algorithm>
 
@@ -44,13 +44,6 @@ std::string render_table(std::span<const text_row> rows) {
         text += line + '\n';
     }
     return text;
-}
-
-std::string render_token_line(std::span<const ifc_client::token> line) {
-    std::vector<text_row> rows{text_row{}};  // no heading
-    for (const ifc_client::token& t : line)
-        rows.push_back(text_row{t.key, std::to_string(t.value)});
-    return render_table(rows).substr(1);
 }
 
 std::string bar(std::int64_t value, std::int64_t max, int width) {
