@@ -316,25 +316,6 @@ std::vector<std::string> verb_completions(const verb& v, const std::vector<std::
 
 }  // namespace
 
-std::string request::command_text(std::string_view words) const {
-    return (from == origin::prompt ? "" : "ifc-client ") + std::string(words);
-}
-
-ifc_client::endpoint global_options::endpoint() const {
-    const auto millis = [](double seconds) {
-        return std::chrono::milliseconds(std::max(0LL, std::llround(seconds * 1000)));
-    };
-    ifc_client::endpoint where{host, static_cast<std::uint16_t>(port),
-                               std::max(std::chrono::milliseconds(1), millis(timeout_seconds))};
-    where.queue_wait = millis(wait_seconds);
-    const double waited = wait_seconds;
-    where.on_queued = [waited] {
-        std::cerr << "ifc-client: the server is serving another client; waiting (at most " << waited
-                  << " s, --wait)..." << std::endl;
-    };
-    return where;
-}
-
 parse_result parse_arguments(const std::vector<std::string>& args, const global_options& defaults,
                              origin from, std::ostream& out) {
     global_options options = defaults;

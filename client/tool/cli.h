@@ -9,42 +9,10 @@
 #include <string_view>
 #include <vector>
 
-#include "client/connection.h"
 #include "client/tool/reply.h"
-#include "protocol/protocol.h"
+#include "client/tool/request.h"
 
 namespace ifc_tool {
-
-struct global_options {
-    std::string host = "127.0.0.1";
-    int port = protocol::server_port;
-    double timeout_seconds = 5;
-    double wait_seconds = 10;  // for a server that is serving another client
-    output_format format = output_format::table;
-    double interval_seconds = 0;  // 0: run once
-    int count = 0;                // rounds of --interval; 0: until interrupted
-    bool force = false;           // send what the client would refuse
-
-    ifc_client::endpoint endpoint() const;
-};
-
-// Where a command line was typed: messages name commands as the operator types them there.
-enum class origin {
-    command_line,  // also a batch: its lines are run as an "ifc-client ..." command would be
-    prompt,
-};
-
-struct request {
-    std::string verb;                // the command: get, put, ping, status, ...
-    std::string name;                // get and put: the server command's name
-    int colour = 0;                  // targets, timing, valves
-    std::vector<std::string> words;  // everything after that
-    bool force = false;
-    origin from = origin::command_line;
-
-    // The command line that runs words: "ifc-client valves 3" or, at the prompt, "valves 3".
-    std::string command_text(std::string_view words) const;
-};
 
 struct parsed_line {
     global_options options;

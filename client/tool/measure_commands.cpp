@@ -5,7 +5,7 @@
 #include "client/histogram.h"
 #include "client/settings_access.h"
 #include "client/token_line.h"
-#include "client/tool/run_command.h"
+#include "client/tool/handlers.h"
 #include "client/tool/write_reply.h"
 #include "protocol/protocol.h"
 #include "tools/suggest.h"

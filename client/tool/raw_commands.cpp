@@ -4,7 +4,7 @@
 
 #include "client/commands.h"
 #include "client/token_line.h"
-#include "client/tool/run_command.h"
+#include "client/tool/handlers.h"
 #include "protocol/protocol.h"
 #include "tools/suggest.h"
 

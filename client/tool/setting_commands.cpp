@@ -4,7 +4,7 @@
 
 #include "client/commands.h"
 #include "client/settings_access.h"
-#include "client/tool/run_command.h"
+#include "client/tool/handlers.h"
 #include "client/tool/write_reply.h"
 #include "tools/text_table.h"
 

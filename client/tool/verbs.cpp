@@ -3,7 +3,7 @@
 #include <array>
 
 #include "client/commands.h"
-#include "client/tool/run_command.h"
+#include "client/tool/handlers.h"
 
 namespace ifc_tool {
 

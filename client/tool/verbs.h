@@ -5,8 +5,8 @@
 #include <span>
 #include <string_view>
 
-#include "client/tool/cli.h"
 #include "client/tool/reply.h"
+#include "client/tool/request.h"
 #include "client/tool/session.h"
 
 namespace ifc_tool {
