@@ -86,7 +86,8 @@ void define(app_with_targets& a, global_options& options, origin from) {
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_option("--host", a.host, "server address, a name or IPv4 address (127.0.0.1)")
         ->type_name("HOST[:PORT]");
-    a.port = app.add_option("--port", options.port, "server TCP port (9002)")
+    a.port = app.add_option("--port", options.port,
+                            "server TCP port (" + std::to_string(protocol::server_port) + ")")
                  ->type_name("N")
                  ->check(CLI::Range(1, 65535).description(""));
     app.add_option("--timeout", options.timeout_seconds,

@@ -15,7 +15,7 @@ namespace ifc_tool {
 struct global_options {
     std::string host = "127.0.0.1";
     int port = protocol::server_port;
-    double timeout_seconds = 5;
+    double timeout_seconds = protocol::wait_seconds;
     double wait_seconds = 10;  // for a server that is serving another client
     output_format format = output_format::table;
     double interval_seconds = 0;  // 0: run once
