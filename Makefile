@@ -5,7 +5,8 @@
 .PHONY: all build programs run test test-fast asan test-asan fuzz package clean
 
 DEPS := scripts/install-deps.sh
-PROGRAMS := ifc-server ifc-client ifc-settings
+PROGRAMS := ifc-server ifc-client ifc-settings ifc-gateway ifc-proxy
+BIN := build/default
 
 all: build
 
@@ -15,16 +16,24 @@ build:
 	cmake --preset default -DIFC_BUILD_TESTS=ON
 	cmake --build --preset default
 
-# The server and its two tools only.
+# The five programs, side by side in build/default/: ifc-server, ifc-client, ifc-settings,
+# ifc-gateway, ifc-proxy. No tests.
 programs:
 	@$(DEPS) build
 	cmake --preset default -DIFC_BUILD_TESTS=OFF
 	cmake --build --preset default --target $(PROGRAMS)
 
-# Runs the server in the foreground on port 9002; its settings files live in ./state.
+# Runs the server in the foreground on port 9002; its settings files live in ./state. What it
+# prints ("waiting... ", "connected... ") is its diagnostics, so what to do with it is said
+# first.
 run: programs
-	mkdir -p state
-	cd state && exec ../build/default/ifc-server
+	@mkdir -p state
+	@echo "make run: ifc-server listens on TCP port 9002 on every IPv4 address; its settings"
+	@echo "          files are in state/. In another terminal:"
+	@echo "            $(BIN)/ifc-client status             # read the machine status"
+	@echo "            $(BIN)/ifc-gateway --controller here=127.0.0.1   # then http://127.0.0.1:8090/"
+	@echo "          Ctrl-C stops it."
+	cd state && exec ../$(BIN)/ifc-server
 
 test: build
 	ctest --preset default
