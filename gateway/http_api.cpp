@@ -208,7 +208,9 @@ void answer_write(Response& res, controller_poller& poller, write_target target,
         const auto number = colour_number(colour_text);
         if (!number) {
             poller.count_refused();
-            send_error(res, 400, "colour \"" + colour_text + "\" is not a colour number 1..6");
+            send_error(res, 400,
+                       "colour \"" + colour_text + "\" is not a colour number " +
+                           ifc_client::commands::colour_range_text());
             return;
         }
         colour = *number;

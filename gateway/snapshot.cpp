@@ -24,7 +24,7 @@ ifc_client::result<machine_snapshot> read_snapshot(ifc_client::connection& conn,
     auto selection = ifc_client::read_selection(conn);
     if (!selection) return selection.failure();
     s.selection = std::move(selection->line);
-    for (int colour = 1; colour <= colour_count; ++colour) {
+    for (int colour = protocol::first_colour; colour <= protocol::last_colour; ++colour) {
         if (late()) return too_long();
         colour_values& c = s.colour(colour);
         auto targets = ifc_client::read_targets(conn, colour);
@@ -90,7 +90,7 @@ nlohmann::ordered_json colour_json(int number, const colour_values& values) {
 
 nlohmann::ordered_json snapshot_json(const machine_snapshot& s) {
     nlohmann::ordered_json colours = nlohmann::ordered_json::array();
-    for (int colour = 1; colour <= colour_count; ++colour) {
+    for (int colour = protocol::first_colour; colour <= protocol::last_colour; ++colour) {
         colours.push_back(colour_json(colour, s.colour(colour)));
     }
     return {{"status", line_json(s.status)},
