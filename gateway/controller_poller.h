@@ -17,24 +17,14 @@
 #include <thread>
 
 #include "client/connection.h"
-#include "gateway/options.h"
+#include "gateway/addresses.h"
+#include "gateway/poll_settings.h"
 #include "gateway/snapshot.h"
 #include "gateway/writes.h"
 
 namespace gateway {
 
 using steady_clock = std::chrono::steady_clock;
-
-struct poll_settings {
-    std::chrono::milliseconds interval{2000};
-    std::chrono::milliseconds timeout{1000};   // per wait for bytes
-    std::chrono::milliseconds deadline{2000};  // per exchange
-    // A poll or a write session gives up once it has held the controller this long.
-    std::chrono::milliseconds budget() const { return std::max(interval, deadline); }
-    ifc_client::endpoint endpoint(const controller_address& address) const {
-        return ifc_client::endpoint{address.host, address.port, timeout, deadline};
-    }
-};
 
 // The outcome of one connect-read-disconnect against a controller.
 struct poll_outcome {

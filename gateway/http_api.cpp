@@ -10,6 +10,7 @@
 #include "client/commands.h"
 #include "client/value_ranges.h"
 #include "gateway/metrics.h"
+#include "gateway/options.h"
 #include "gateway/render_cache.h"
 #include "gateway/web_assets.h"
 #include "protocol/protocol.h"
