@@ -2,13 +2,12 @@
 
 #include <atomic>
 #include <charconv>
-#include <cmath>
-#include <ctime>
 
 #include <nlohmann/json.hpp>
 
 #include "client/commands.h"
 #include "client/value_ranges.h"
+#include "gateway/controller_json.h"
 #include "gateway/metrics.h"
 #include "gateway/options.h"
 #include "gateway/render_cache.h"
@@ -48,64 +47,6 @@ constexpr std::chrono::milliseconds shared_render_period{1000};
 
 void send_error(Response& res, int status, const std::string& message) {
     send_json(res, status, json{{"message", message}}.dump());
-}
-
-std::string iso_time(std::chrono::system_clock::time_point when) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
-
-json rounded(std::optional<double> seconds) {
-    if (!seconds) return nullptr;
-    return std::round(*seconds * 1000) / 1000;
-}
-
-// The members every view of a controller starts with.
-json header_json(const controller_view& v, const poll_settings& settings,
-                 steady_clock::time_point now) {
-    return {{"name", v.address.name},
-            {"address", v.address.text()},
-            {"reachable", v.reachable},
-            {"stale", v.stale(now, settings.interval)},
-            {"age_seconds", rounded(v.age_seconds(now))},
-            {"polled_at", v.last_good_wall ? json(iso_time(*v.last_good_wall)) : json(nullptr)},
-            {"last_error", v.last_error.empty() ? json(nullptr) : json(v.last_error)}};
-}
-
-json list_entry(const controller_view& v, const poll_settings& settings,
-                steady_clock::time_point now) {
-    json entry = header_json(v, settings, now);
-    if (v.snapshot) {
-        entry["status"] = line_json(v.snapshot->status);
-        entry["histogram"] = {{"side", "left"},
-                              {"colour", v.snapshot->histogram_selection.left.colour},
-                              {"item", v.snapshot->histogram_selection.left.item},
-                              {"bins", v.snapshot->left.bins}};
-    } else {
-        entry["status"] = nullptr;
-        entry["histogram"] = nullptr;
-    }
-    return entry;
-}
-
-// The whole snapshot: the header members, then the members rendered when the snapshot was
-// taken (shared by every viewer).
-std::string snapshot_body(const controller_view& v, const poll_settings& settings) {
-    std::string body = header_json(v, settings, steady_clock::now()).dump();
-    body.pop_back();  // the closing brace
-    body += ',';
-    if (v.snapshot_members) {
-        body += *v.snapshot_members;
-    } else {
-        body += R"("status":null,"selection":null,"colours":null,"histograms":null,)"
-                R"("histogram_selection":null)";
-    }
-    body += '}';
-    return body;
 }
 
 // Compares without returning early, so that the time taken tells nothing of the token.
@@ -260,11 +201,13 @@ void add_api(httplib::Server& server, fleet& machines, const http_settings& sett
     server.Get("/api/controllers", [&machines, list_cache](const Request&, Response& res) {
         const auto text = list_cache->get([&machines] {
             const auto now = steady_clock::now();
-            json list = json::array();
+            std::vector<std::string> entries;
             for (const auto& poller : machines.pollers()) {
-                list.push_back(list_entry(poller->view(), machines.settings(), now));
+                const controller_view view = poller->view();
+                entries.push_back(controller_json::list_entry(
+                    view.header(now, machines.settings().interval), view.json.get()));
             }
-            return list.dump();
+            return controller_json::list(entries);
         });
         res.set_header("Cache-Control", "no-store");
         send_shared(res, text, json_type);
@@ -276,7 +219,11 @@ void add_api(httplib::Server& server, fleet& machines, const http_settings& sett
                        send_error(res, 404, "no controller named \"" + req.matches[1].str() + "\"");
                        return;
                    }
-                   send_json(res, 200, snapshot_body(poller->view(), machines.settings()));
+                   const controller_view view = poller->view();
+                   send_json(res, 200,
+                             controller_json::whole(
+                                 view.header(steady_clock::now(), machines.settings().interval),
+                                 view.json.get()));
                });
 
     // PATCH /api/controllers/NAME/PATH, and for the per-colour settings PATH/COLOUR.

@@ -1,12 +1,10 @@
 // What the gateway knows of one controller: every setting and measurement a poll reads, as
-// typed values, and the JSON form the API and the pages show.
+// typed values (controller_json.h shows them as JSON).
 #pragma once
 
 #include <array>
 #include <chrono>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 #include "client/connection.h"
 #include "client/histogram.h"
@@ -47,16 +45,5 @@ struct machine_snapshot {
 ifc_client::result<machine_snapshot> read_snapshot(
     ifc_client::connection& conn,
     std::chrono::steady_clock::time_point give_up = std::chrono::steady_clock::time_point::max());
-
-// {"color":1,"mode":0,...}: a token line as an object, in answer order.
-nlohmann::ordered_json line_json(const ifc_client::token_line& line);
-nlohmann::ordered_json histogram_json(const ifc_client::histogram& histogram,
-                                      const ifc_client::side_choice& shows);
-nlohmann::ordered_json histogram_selection_json(const ifc_client::histogram_selection& selection);
-nlohmann::ordered_json colour_json(int number, const colour_values& values);
-
-// The snapshot's members: "status", "selection", "colours", "histograms",
-// "histogram_selection".
-nlohmann::ordered_json snapshot_json(const machine_snapshot& snapshot);
 
 }  // namespace gateway

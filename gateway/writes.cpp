@@ -6,6 +6,7 @@
 #include "client/commands.h"
 #include "client/settings_access.h"
 #include "client/value_ranges.h"
+#include "gateway/controller_json.h"
 
 namespace gateway {
 
