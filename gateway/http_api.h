@@ -1,8 +1,7 @@
-// The gateway's HTTP side: the JSON API, the pages, /metrics and /probe on a cpp-httplib
-// server, with its limits and the checks every write passes.
+// The gateway's HTTP side set up on a cpp-httplib server: its limits, time-outs and headers,
+// the write guard in front of every route, JSON bodies for errors, and the routes of the API
+// (api_routes.h), the metrics (metrics_routes.h) and the pages (page_routes.h).
 #pragma once
-
-#include <string>
 
 #include <httplib.h>
 
