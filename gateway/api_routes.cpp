@@ -10,6 +10,8 @@
 #include "client/commands.h"
 #include "client/value_ranges.h"
 #include "gateway/controller_json.h"
+#include "gateway/controller_poller.h"
+#include "gateway/controller_view.h"
 #include "gateway/http_replies.h"
 #include "gateway/render_cache.h"
 #include "gateway/writes.h"

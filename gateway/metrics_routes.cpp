@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "gateway/controller_poller.h"
+#include "gateway/controller_view.h"
 #include "gateway/http_replies.h"
 #include "gateway/metrics.h"
 #include "gateway/options.h"
