@@ -14,13 +14,19 @@ using json = nlohmann::ordered_json;
 using ifc_client::histogram_side;
 
 // An object made of members whose values are JSON texts already, written as dump() writes
-// one: {"key":value,...}, without blanks.
+// one: {"key":value,...}, without blanks. The keys are the API's own member names, letters and
+// underscores that need no escape.
 class object_text {
   public:
+    explicit object_text(std::size_t expected_size) {
+        text_.reserve(expected_size);
+        text_ += '{';
+    }
     void add(std::string_view key, std::string_view value) {
         if (text_.size() > 1) text_ += ',';
-        text_ += json(std::string(key)).dump();
-        text_ += ':';
+        text_ += '"';
+        text_ += key;
+        text_ += "\":";
         text_ += value;
     }
     void add_members(const json& object) {
@@ -33,8 +39,11 @@ class object_text {
     }
 
   private:
-    std::string text_ = "{";
+    std::string text_;
 };
+
+// Room for the header's members (an error text may make them longer).
+constexpr std::size_t header_size = 512;
 
 constexpr std::string_view null_text = "null";
 
@@ -147,13 +156,17 @@ controller_json::controller_json(const machine_snapshot& s)
                                      histogram_form::card)
                           .dump()) {
     members_.reserve(snapshot_members.size());
-    for (const snapshot_member& member : snapshot_members)
+    for (const snapshot_member& member : snapshot_members) {
         members_.push_back(member.render(s).dump());
+        members_size_ += member.name.size() + members_.back().size() + 4;
+    }
 }
 
 std::string controller_json::list_entry(const controller_header& header,
                                         const controller_json* rendered) {
-    object_text entry;
+    object_text entry(header_size + (rendered ? rendered->members_[status_member].size() +
+                                                    rendered->card_histogram_.size()
+                                              : 0));
     entry.add_members(header_json(header));
     entry.add("status", rendered ? std::string_view(rendered->members_[status_member]) : null_text);
     entry.add("histogram", rendered ? std::string_view(rendered->card_histogram_) : null_text);
@@ -162,7 +175,7 @@ std::string controller_json::list_entry(const controller_header& header,
 
 std::string controller_json::whole(const controller_header& header,
                                    const controller_json* rendered) {
-    object_text body;
+    object_text body(header_size + (rendered ? rendered->members_size_ : 0));
     body.add_members(header_json(header));
     for (std::size_t i = 0; i < snapshot_members.size(); ++i)
         body.add(snapshot_members[i].name,

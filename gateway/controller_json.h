@@ -58,6 +58,7 @@ class controller_json {
 
   private:
     std::vector<std::string> members_;  // the snapshot's members as JSON texts, in their order
+    std::size_t members_size_ = 0;      // their length with their names, in an object
     std::string card_histogram_;
 };
 
