@@ -11,12 +11,6 @@ double seconds_between(steady_clock::time_point from, steady_clock::time_point t
     return std::chrono::duration<double>(to - from).count();
 }
 
-// The snapshot's members without the braces around them, to be put into larger objects.
-std::shared_ptr<const std::string> render_members(const machine_snapshot& snapshot) {
-    std::string text = snapshot_json(snapshot).dump();
-    return std::make_shared<const std::string>(text.substr(1, text.size() - 2));
-}
-
 }  // namespace
 
 std::string describe_failure(const ifc_client::error& failure) {
@@ -49,16 +43,6 @@ poll_outcome poll_controller(const ifc_client::endpoint& where, std::chrono::mil
     }
     outcome.poll_seconds = seconds_between(start, steady_clock::now());
     return outcome;
-}
-
-std::optional<double> controller_view::age_seconds(steady_clock::time_point now) const {
-    if (!last_good) return std::nullopt;
-    return seconds_between(*last_good, now);
-}
-
-bool controller_view::stale(steady_clock::time_point now,
-                            std::chrono::milliseconds interval) const {
-    return !last_good || now - *last_good > 3 * interval;
 }
 
 controller_poller::controller_poller(controller_address address, poll_settings settings)
@@ -165,9 +149,9 @@ void controller_poller::log_change(const std::string& what) const {
 bool controller_poller::poll_once() {
     poll_outcome outcome = poll_controller(settings_.endpoint(address_), settings_.budget());
     std::shared_ptr<const machine_snapshot> snapshot;
-    std::shared_ptr<const std::string> members;
+    std::shared_ptr<const controller_json> json;
     if (outcome.snapshot) {
-        members = render_members(outcome.snapshot.value());
+        json = std::make_shared<const controller_json>(outcome.snapshot.value());
         snapshot = std::make_shared<const machine_snapshot>(std::move(outcome.snapshot.value()));
     }
     std::lock_guard lock(mutex_);
@@ -193,7 +177,7 @@ bool controller_poller::poll_once() {
     view_.last_good = steady_clock::now();
     view_.last_good_wall = std::chrono::system_clock::now();
     view_.snapshot = std::move(snapshot);
-    view_.snapshot_members = std::move(members);
+    view_.json = std::move(json);
     return true;
 }
 
@@ -224,6 +208,9 @@ bool controller_poller::run_writes(std::deque<write_job> jobs) {
     }
     if (conn && conn->is_open()) conn->disconnect();
     const double held = seconds_between(start, steady_clock::now());
+    // The writes' read-backs changed the snapshot: its JSON is rendered anew, outside the lock.
+    std::shared_ptr<const controller_json> json;
+    if (updated && !broken) json = std::make_shared<const controller_json>(*updated);
     {
         std::lock_guard lock(mutex_);
         if (conn) ++view_.connections;
@@ -231,8 +218,8 @@ bool controller_poller::run_writes(std::deque<write_job> jobs) {
         for (const write_outcome& outcome : outcomes) {
             ++view_.writes[static_cast<std::size_t>(outcome.result)];
         }
-        if (updated && !broken) {
-            view_.snapshot_members = render_members(*updated);
+        if (json) {
+            view_.json = std::move(json);
             view_.snapshot = std::make_shared<const machine_snapshot>(std::move(*updated));
         }
     }

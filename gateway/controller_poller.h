@@ -17,24 +17,13 @@
 #include <thread>
 
 #include "client/connection.h"
-#include "gateway/options.h"
+#include "gateway/addresses.h"
+#include "gateway/controller_view.h"
+#include "gateway/poll_settings.h"
 #include "gateway/snapshot.h"
 #include "gateway/writes.h"
 
 namespace gateway {
-
-using steady_clock = std::chrono::steady_clock;
-
-struct poll_settings {
-    std::chrono::milliseconds interval{2000};
-    std::chrono::milliseconds timeout{1000};   // per wait for bytes
-    std::chrono::milliseconds deadline{2000};  // per exchange
-    // A poll or a write session gives up once it has held the controller this long.
-    std::chrono::milliseconds budget() const { return std::max(interval, deadline); }
-    ifc_client::endpoint endpoint(const controller_address& address) const {
-        return ifc_client::endpoint{address.host, address.port, timeout, deadline};
-    }
-};
 
 // The outcome of one connect-read-disconnect against a controller.
 struct poll_outcome {
@@ -46,31 +35,6 @@ poll_outcome poll_controller(const ifc_client::endpoint& where, std::chrono::mil
 
 // "busy or not answering: time-out (...)", "unreachable: connection refused (...)"
 std::string describe_failure(const ifc_client::error& failure);
-
-// A consistent copy of a poller's state.
-struct controller_view {
-    controller_address address;
-    bool polled = false;     // at least one poll has ended
-    bool reachable = false;  // the last poll succeeded
-    std::optional<steady_clock::time_point> last_good;
-    std::optional<std::chrono::system_clock::time_point> last_good_wall;
-    std::shared_ptr<const machine_snapshot> snapshot;
-    // The snapshot's JSON members, rendered once per change for every viewer.
-    std::shared_ptr<const std::string> snapshot_members;
-    std::string last_error;
-    std::uint64_t polls = 0;
-    std::uint64_t poll_failures = 0;
-    std::uint64_t consecutive_failures = 0;
-    std::uint64_t connections = 0;  // connections opened to the controller, polls and writes
-    double last_poll_seconds = 0;   // the last poll, from connect to disconnect
-    double max_hold_seconds = 0;    // the longest a poll or write session held the controller
-    std::array<std::uint64_t, all_write_results.size()> writes{};
-
-    // Seconds since the last good snapshot; nullopt when there is none.
-    std::optional<double> age_seconds(steady_clock::time_point now) const;
-    // No good snapshot within three poll intervals.
-    bool stale(steady_clock::time_point now, std::chrono::milliseconds interval) const;
-};
 
 class controller_poller {
   public:

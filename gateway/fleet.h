@@ -5,8 +5,9 @@
 #include <string_view>
 #include <vector>
 
+#include "gateway/addresses.h"
 #include "gateway/controller_poller.h"
-#include "gateway/options.h"
+#include "gateway/poll_settings.h"
 
 namespace gateway {
 

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "client/commands.h"
+#include "protocol/protocol.h"
 
 namespace gateway {
 
@@ -87,14 +88,20 @@ struct family {
 constexpr std::array<std::pair<ifc_client::histogram_side, std::string_view>, 2> sides{
     {{ifc_client::histogram_side::left, "left"}, {ifc_client::histogram_side::right, "right"}}};
 
+// The colour numbers as label values, made once.
 const std::string& colour_text(int colour) {
-    static const std::array<std::string, 7> texts{"0", "1", "2", "3", "4", "5", "6"};
-    return texts[static_cast<std::size_t>(colour)];
+    static const auto texts = [] {
+        std::array<std::string, protocol::colour_count> made;
+        for (int c = protocol::first_colour; c <= protocol::last_colour; ++c)
+            made[static_cast<std::size_t>(c - protocol::first_colour)] = std::to_string(c);
+        return made;
+    }();
+    return texts[static_cast<std::size_t>(colour - protocol::first_colour)];
 }
 
 template <class Line>
 void per_colour(const source& s, sample_writer& w, Line line, std::string_view label) {
-    for (int colour = 1; colour <= colour_count; ++colour) {
+    for (int colour = protocol::first_colour; colour <= protocol::last_colour; ++colour) {
         for (const auto& item : line(s.snapshot->colour(colour))) {
             w.add(item.value, {{"colour", colour_text(colour)}, {label, item.key}});
         }
@@ -169,7 +176,7 @@ const std::vector<family>& families() {
         {"ifc_valve_angle_degrees", "Valve on or off angle per weft colour", kind::gauge,
          needs::snapshot,
          [](const source& s, sample_writer& w) {
-             for (int colour = 1; colour <= colour_count; ++colour) {
+             for (int colour = protocol::first_colour; colour <= protocol::last_colour; ++colour) {
                  for (const auto& item : s.snapshot->colour(colour).valves) {
                      if (item.key == cmd::valve_constant_key) continue;
                      const std::string_view key = item.key;

@@ -1,8 +1,5 @@
 #include "gateway/options.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -27,13 +24,12 @@ error bad(std::string message) {
     return error{errc::bad_request, std::move(message)};
 }
 
-bool is_name_char(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '_' || c == '.';
-}
-
 std::chrono::milliseconds millis(double seconds) {
     return std::chrono::milliseconds(static_cast<long long>(std::llround(seconds * 1000)));
+}
+
+double seconds(std::chrono::milliseconds millis) {
+    return std::chrono::duration<double>(millis).count();
 }
 
 // The first line of the file without surrounding blanks.
@@ -61,14 +57,6 @@ Documentation: docs/gateway.md (installed in /usr/share/doc/ifc-server/gateway.m
 }
 
 }  // namespace
-
-bool listen_address::loopback() const {
-    if (host == "localhost") return true;
-    in_addr v4{};
-    if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
-    in6_addr v6{};
-    return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
-}
 
 ifc_client::result<std::pair<std::string, std::uint16_t>> parse_host_port(
     std::string_view text, std::uint16_t default_port) {
@@ -111,9 +99,9 @@ ifc_client::result<controller_address> parse_controller(std::string_view text) {
         return bad("controller \"" + std::string(text) + "\" is not NAME=HOST[:PORT]");
     }
     const std::string_view name = text.substr(0, equals);
-    if (name.empty() || name.size() > 64 || !std::all_of(name.begin(), name.end(), is_name_char)) {
-        return bad("controller name \"" + std::string(name) +
-                   "\": use 1 to 64 letters, digits, '-', '_' or '.'");
+    if (!is_controller_name(name)) {
+        return bad("controller name \"" + std::string(name) + "\": use 1 to " +
+                   std::to_string(max_controller_name) + " letters, digits, '-', '_' or '.'");
     }
     auto address = parse_host_port(text.substr(equals + 1), protocol::server_port);
     if (!address) return bad("controller " + std::string(name) + ": " + address.failure().detail);
@@ -125,10 +113,11 @@ parse_outcome parse_options(const std::vector<std::string>& args) {
         "ifc-gateway: a web panel, a JSON API and Prometheus metrics for the "
         "weft-insertion controllers of one machine or a whole mill",
         "ifc-gateway"};
-    std::string listen = "127.0.0.1:" + std::to_string(default_http_port);
+    options settings;  // the defaults
+    std::string listen = settings.listen.host + ":" + std::to_string(settings.listen.port);
     std::vector<std::string> controllers;
-    double poll = 2, timeout = 1, deadline = 2;
-    options settings;
+    double poll = seconds(settings.poll), timeout = seconds(settings.timeout),
+           deadline = seconds(settings.deadline);
     app.add_option("--listen", listen, "HTTP listener, HOST:PORT")->capture_default_str();
     app.add_option("--controller", controllers, "a controller to poll, NAME=HOST[:PORT]")
         ->type_name("NAME=HOST[:PORT]");

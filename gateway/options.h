@@ -11,36 +11,23 @@
 #include <vector>
 
 #include "client/result.h"
+#include "gateway/addresses.h"
+#include "gateway/http_settings.h"
+#include "gateway/poll_settings.h"
 
 namespace gateway {
-
-inline constexpr std::uint16_t default_http_port = 8090;
-
-struct controller_address {
-    std::string name;
-    std::string host;
-    std::uint16_t port = 0;
-    std::string text() const { return host + ":" + std::to_string(port); }
-};
-
-struct listen_address {
-    std::string host = "127.0.0.1";
-    std::uint16_t port = default_http_port;
-    // 127.0.0.0/8, ::1 or localhost: reachable from this host only.
-    bool loopback() const;
-};
 
 struct options {
     listen_address listen;
     std::vector<controller_address> controllers;
-    std::chrono::milliseconds poll{2000};
+    std::chrono::milliseconds poll = poll_settings{}.interval;
     // The longest wait for a controller's next bytes, and for one exchange in all.
-    std::chrono::milliseconds timeout{1000};
-    std::chrono::milliseconds deadline{2000};
+    std::chrono::milliseconds timeout = poll_settings{}.timeout;
+    std::chrono::milliseconds deadline = poll_settings{}.deadline;
     bool read_only = false;
     std::string token_file;
     std::string token;  // read from token_file
-    int http_threads = 32;
+    int http_threads = http_settings{}.threads;
 };
 
 // "loom1=10.0.0.7:9002", "loom2=10.0.0.8" (port 9002): a name of letters, digits, '-', '_'

@@ -24,7 +24,7 @@ ifc_client::result<machine_snapshot> read_snapshot(ifc_client::connection& conn,
     auto selection = ifc_client::read_selection(conn);
     if (!selection) return selection.failure();
     s.selection = std::move(selection->line);
-    for (int colour = 1; colour <= colour_count; ++colour) {
+    for (int colour = protocol::first_colour; colour <= protocol::last_colour; ++colour) {
         if (late()) return too_long();
         colour_values& c = s.colour(colour);
         auto targets = ifc_client::read_targets(conn, colour);
@@ -51,55 +51,6 @@ ifc_client::result<machine_snapshot> read_snapshot(ifc_client::connection& conn,
     if (!chosen) return chosen.failure();
     s.histogram_selection = std::move(chosen.value());
     return s;
-}
-
-nlohmann::ordered_json line_json(const ifc_client::token_line& line) {
-    nlohmann::ordered_json object = nlohmann::ordered_json::object();
-    for (const auto& item : line)
-        object[item.key] = item.value;
-    return object;
-}
-
-nlohmann::ordered_json histogram_json(const ifc_client::histogram& histogram,
-                                      const ifc_client::side_choice& shows) {
-    nlohmann::ordered_json summary = nlohmann::ordered_json::object();
-    for (std::size_t i = 0; i < ifc_client::summary_names.size(); ++i) {
-        const auto& value = histogram.summary[i];
-        summary[std::string(ifc_client::summary_names[i])] =
-            value.whole ? nlohmann::ordered_json(static_cast<std::int64_t>(value.value))
-                        : nlohmann::ordered_json(value.value);
-    }
-    return {{"colour", shows.colour},
-            {"item", shows.item},
-            {"summary", std::move(summary)},
-            {"bins", histogram.bins}};
-}
-
-nlohmann::ordered_json histogram_selection_json(const ifc_client::histogram_selection& selection) {
-    return {{"left", {{"colour", selection.left.colour}, {"item", selection.left.item}}},
-            {"right", {{"colour", selection.right.colour}, {"item", selection.right.item}}}};
-}
-
-nlohmann::ordered_json colour_json(int number, const colour_values& values) {
-    return {{"colour", number},
-            {"targets", line_json(values.targets)},
-            {"timing", line_json(values.timing)},
-            {"averages", line_json(values.averages)},
-            {"valves", line_json(values.valves)}};
-}
-
-nlohmann::ordered_json snapshot_json(const machine_snapshot& s) {
-    nlohmann::ordered_json colours = nlohmann::ordered_json::array();
-    for (int colour = 1; colour <= colour_count; ++colour) {
-        colours.push_back(colour_json(colour, s.colour(colour)));
-    }
-    return {{"status", line_json(s.status)},
-            {"selection", line_json(s.selection)},
-            {"colours", std::move(colours)},
-            {"histograms",
-             {{"left", histogram_json(s.left, s.histogram_selection.left)},
-              {"right", histogram_json(s.right, s.histogram_selection.right)}}},
-            {"histogram_selection", histogram_selection_json(s.histogram_selection)}};
 }
 
 }  // namespace gateway

@@ -1,20 +1,17 @@
 // What the gateway knows of one controller: every setting and measurement a poll reads, as
-// typed values, and the JSON form the API and the pages show.
+// typed values (controller_json.h shows them as JSON).
 #pragma once
 
 #include <array>
 #include <chrono>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
 #include "client/connection.h"
 #include "client/histogram.h"
 #include "client/token_line.h"
+#include "protocol/protocol.h"
 
 namespace gateway {
-
-inline constexpr int colour_count = 6;
 
 struct colour_values {
     ifc_client::token_line targets;   // to, tw
@@ -26,14 +23,16 @@ struct colour_values {
 struct machine_snapshot {
     ifc_client::token_line status;
     ifc_client::token_line selection;
-    std::array<colour_values, colour_count> colours;  // colour 1 at index 0
+    std::array<colour_values, protocol::colour_count> colours;  // the first colour at index 0
     ifc_client::histogram left;
     ifc_client::histogram right;
     ifc_client::histogram_selection histogram_selection;
 
-    colour_values& colour(int number) { return colours[static_cast<std::size_t>(number - 1)]; }
+    colour_values& colour(int number) {
+        return colours[static_cast<std::size_t>(number - protocol::first_colour)];
+    }
     const colour_values& colour(int number) const {
-        return colours[static_cast<std::size_t>(number - 1)];
+        return colours[static_cast<std::size_t>(number - protocol::first_colour)];
     }
     const ifc_client::histogram& histogram_of(ifc_client::histogram_side side) const {
         return side == ifc_client::histogram_side::left ? left : right;
@@ -41,21 +40,10 @@ struct machine_snapshot {
 };
 
 // Reads everything over an open connection: status, selection, the targets, measured timing,
-// averages and valve angles of all six colours, both histograms and the histogram selection.
+// averages and valve angles of every colour, both histograms and the histogram selection.
 // The first failure ends the read, and so does passing give_up (errc::timeout) between reads.
 ifc_client::result<machine_snapshot> read_snapshot(
     ifc_client::connection& conn,
     std::chrono::steady_clock::time_point give_up = std::chrono::steady_clock::time_point::max());
-
-// {"color":1,"mode":0,...}: a token line as an object, in answer order.
-nlohmann::ordered_json line_json(const ifc_client::token_line& line);
-nlohmann::ordered_json histogram_json(const ifc_client::histogram& histogram,
-                                      const ifc_client::side_choice& shows);
-nlohmann::ordered_json histogram_selection_json(const ifc_client::histogram_selection& selection);
-nlohmann::ordered_json colour_json(int number, const colour_values& values);
-
-// The snapshot's members: "status", "selection", "colours", "histograms",
-// "histogram_selection".
-nlohmann::ordered_json snapshot_json(const machine_snapshot& snapshot);
 
 }  // namespace gateway

@@ -6,6 +6,7 @@
 #include "client/commands.h"
 #include "client/settings_access.h"
 #include "client/value_ranges.h"
+#include "gateway/controller_json.h"
 
 namespace gateway {
 
@@ -62,8 +63,8 @@ ifc_client::result<histogram_choice> parse_choice(const std::string& side, const
         if (key == "colour") {
             const auto colour = whole_number(member);
             if (!colour || !cmd::is_colour(*colour)) {
-                return bad_request(side + " colour " + member.dump() +
-                                   " is not a colour number 1..6");
+                return bad_request(side + " colour " + member.dump() + " is not a colour number " +
+                                   cmd::colour_range_text());
             }
             choice.colour = *colour;
         } else if (key == "item") {
@@ -257,7 +258,8 @@ ifc_client::result<write_request> parse_write(write_target target, int colour,
     if (parsed.empty()) return bad_request("nothing to change: the object has no keys");
     if ((target == write_target::targets || target == write_target::valves) &&
         !cmd::is_colour(colour)) {
-        return bad_request("colour " + std::to_string(colour) + " is not a colour number 1..6");
+        return bad_request("colour " + std::to_string(colour) + " is not a colour number " +
+                           cmd::colour_range_text());
     }
     if (target == write_target::histogram_selection) return parse_histogram_selection(parsed);
 

@@ -26,7 +26,7 @@ struct histogram_choice {
 
 struct write_request {
     write_target target = write_target::status;
-    int colour = 0;  // targets and valves: the weft colour 1..6
+    int colour = 0;  // targets and valves: the weft colour number
     std::vector<ifc_client::change> changes;
     std::optional<histogram_choice> left;
     std::optional<histogram_choice> right;

@@ -20,6 +20,13 @@
   // [min, max] of every writable key per setting, from the gateway (GET /api/gateway).
   let ranges = { status: {}, selection: {}, targets: {}, valves: {} };
   const limits = (setting, key) => ranges[setting][key] || ["", ""];
+  // The weft colour numbers: the range of the status item that holds one.
+  function colourNumbers() {
+    const [first, last] = limits("status", "color");
+    const numbers = [];
+    if (first !== "") for (let c = first; c <= last; ++c) numbers.push(c);
+    return numbers;
+  }
   let snapshot = null;
   let colour = null;  // the colour shown; follows the machine's until the user picks one
   let writable = true;
@@ -29,6 +36,7 @@
   let writesAnswered = 0;
 
   const $ = (id) => document.getElementById(id);
+  const valuesOf = (number) => snapshot.colours.find((c) => c.colour === number);
   document.title = `Weft insertion: ${name}`;
   $("name").textContent = name;
 
@@ -107,7 +115,7 @@
       const changes = changedValues(targetsForm);
       const shown = colour;
       if (changes) write(`targets/${shown}`, changes, `targets of colour ${shown}`,
-                         (values) => { snapshot.colours[shown - 1].targets = values; render(); });
+                         (values) => { valuesOf(shown).targets = values; render(); });
     });
 
     $("valve-form").addEventListener("submit", (event) => {
@@ -115,12 +123,12 @@
       const changes = changedValues($("valve-form"));
       const shown = colour;
       if (changes) write(`valves/${shown}`, changes, `valve angles of colour ${shown}`,
-                         (values) => { snapshot.colours[shown - 1].valves = values; render(); });
+                         (values) => { valuesOf(shown).valves = values; render(); });
     });
     $("valve-form").querySelector("button").disabled = !writable;
 
     const choice = $("colour-choice");
-    for (let c = 1; c <= 6; ++c) {
+    for (const c of colourNumbers()) {
       const id = `colour-${c}`;
       const radio = el("input", { type: "radio", name: "colour", id, value: c });
       radio.addEventListener("change", () => { colour = c; resetColourFields(); render(); });
@@ -164,7 +172,7 @@
 
   function renderColour() {
     for (const radio of document.querySelectorAll('#colour-choice input')) radio.checked = Number(radio.value) === colour;
-    const values = snapshot.colours[colour - 1];
+    const values = valuesOf(colour);
     for (const f of targetFields) setField($(`target-${f.key}`), values.targets[f.key]);
     $("targets-form").setAttribute("aria-label", `Arrival-timing targets of colour ${colour}`);
     const rows = Object.keys(values.averages).map((key) =>
@@ -176,7 +184,7 @@
   }
 
   function renderValves() {
-    const values = snapshot.colours[colour - 1];
+    const values = valuesOf(colour);
     $("valve-heading").textContent = `Valve timing, colour ${colour}`;
     const marks = [
       { angle: values.targets.to, label: "TO target", kind: "target" },
@@ -222,7 +230,7 @@
     const summary = el("dl", { class: "pairs summary" },
       Object.entries(histogram.summary).flatMap(([key, value]) => [el("dt", {}, key), el("dd", {}, value)]));
     const colourSelect = el("select", { id: `hist-${side}-colour`, disabled: !writable },
-      [1, 2, 3, 4, 5, 6].map((c) => el("option", { value: c, selected: c === selection.colour }, `colour ${c}`)));
+      colourNumbers().map((c) => el("option", { value: c, selected: c === selection.colour }, `colour ${c}`)));
     const itemSelect = el("select", { id: `hist-${side}-item`, disabled: !writable },
       items.map((i) => el("option", { value: i, selected: i === selection.item }, i)));
     const form = el("form", { class: "hist-select" },
@@ -239,7 +247,7 @@
     figure.replaceChildren(
       el("figcaption", {}, title),
       panel.barChart(histogram.bins, { width: 460, height: 140, label: title }),
-      el("div", { class: "axis" }, el("span", {}, "bin 0"), el("span", {}, "bin 45")),
+      el("div", { class: "axis" }, el("span", {}, "bin 0"), el("span", {}, `bin ${histogram.bins.length - 1}`)),
       summary,
       editing ? keep : form);
   }
@@ -251,7 +259,11 @@
 
   function render() {
     if (!snapshot || !snapshot.status) return;
-    if (colour === null) colour = snapshot.status.color >= 1 && snapshot.status.color <= 6 ? snapshot.status.color : 1;
+    if (colour === null) {
+      const numbers = colourNumbers();
+      colour = numbers.includes(snapshot.status.color) ? snapshot.status.color
+                                                      : numbers[0] ?? snapshot.colours[0].colour;
+    }
     renderStatus();
     renderSelection();
     renderColour();

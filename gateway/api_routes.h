@@ -1,0 +1,15 @@
+// The JSON API: GET /api/gateway (the gateway's settings and every writable key's range),
+// GET /api/controllers (the fleet list), GET /api/controllers/NAME (one controller's snapshot)
+// and the PATCH routes that write a controller's settings.
+#pragma once
+
+#include <httplib.h>
+
+#include "gateway/fleet.h"
+#include "gateway/http_settings.h"
+
+namespace gateway {
+
+void add_api_routes(httplib::Server& server, fleet& machines, const http_settings& settings);
+
+}  // namespace gateway
