@@ -329,7 +329,17 @@ status connection::put_payload(std::string_view payload) {
         if (auto sent = send_bytes(payload.substr(0, chunk)); !sent) return sent;
         payload.remove_prefix(chunk);
     }
-    return expect_token(protocol::fin_token);
+    // The server has the whole request: without its "FIN" nobody can tell whether it ran it.
+    auto fin = expect_token(protocol::fin_token);
+    if (!fin) {
+        error unknown = fin.failure();
+        unknown.outcome_unknown = true;
+        unknown.detail = "no FIN after the whole request was sent (" +
+                         std::string(errc_name(unknown.code)) +
+                         (unknown.detail.empty() ? "" : ": " + unknown.detail) + ")";
+        return unknown;
+    }
+    return fin;
 }
 
 status connection::ping() {

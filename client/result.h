@@ -24,6 +24,10 @@ std::string_view errc_name(errc code);
 struct error {
     errc code;
     std::string detail;
+    // A write whose request went out whole but whose end did not come back: the server's "FIN"
+    // or the read-back after it is missing (the server vanished after applying it, or stalled
+    // before confirming). The server may or may not hold the new values.
+    bool outcome_unknown = false;
 };
 
 // A value or an error.

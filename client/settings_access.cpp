@@ -35,11 +35,19 @@ result<line_answer> checked_line(std::string_view get_name, std::string answer,
     return line_answer{std::move(answer), std::move(line.value())};
 }
 
+// A failure after a write went out: whether the server holds the new values is not known.
+error after_write(error failure, std::string_view step) {
+    failure.outcome_unknown = true;
+    failure.detail = std::string(step) + ": " + std::string(errc_name(failure.code)) +
+                     (failure.detail.empty() ? "" : ": " + failure.detail);
+    return failure;
+}
+
 result<write_report> reread(connection& conn, std::string_view get_name,
                             std::span<const std::string_view> keys, line_answer before,
                             std::span<const change> changes) {
     auto after = read_token_line(conn, get_name, keys);
-    if (!after) return after.failure();
+    if (!after) return after_write(after.failure(), "the write went out; reading it back failed");
     write_report report{std::move(before), std::move(after.value()), {}};
     report.not_applied = unapplied(report.after.line, changes);
     return report;
@@ -132,11 +140,17 @@ result<write_report> write_selection(connection& conn, std::span<const change> c
     }
     auto before = read_selection(conn);
     if (!before) return before.failure();
+    std::size_t written = 0;
     for (const change& c : changes) {
         const token item[] = {token{c.key, c.value}};
         if (auto sent = conn.put(cmd::set_selection, format_token_line(item)); !sent) {
-            return sent.failure();
+            // Items written before this one have changed the selection already.
+            if (written == 0 || sent.failure().outcome_unknown) return sent.failure();
+            return after_write(sent.failure(), "after " + std::to_string(written) + " of " +
+                                                   std::to_string(changes.size()) +
+                                                   " selection writes, the next failed");
         }
+        ++written;
     }
     return reread(conn, cmd::get_selection, cmd::selection_keys, std::move(before.value()),
                   changes);
@@ -178,7 +192,9 @@ result<selection_report> write_histogram_selection(connection& conn, histogram_s
         return sent.failure();
     }
     auto after = read_histogram_selection(conn);
-    if (!after) return after.failure();
+    if (!after) {
+        return after_write(after.failure(), "the write went out; reading it back failed");
+    }
     const side_choice& now = after->of(side);
     const bool applied = now.colour == colour && now.item == item;
     return selection_report{std::move(before.value()), std::move(after.value()), applied};
