@@ -3,6 +3,7 @@
 // journal reports them as drawn or found for the request.
 #pragma once
 
+#include <any>
 #include <cstdint>
 #include <optional>
 
@@ -25,6 +26,9 @@ struct fault_settings {
     bool reset = false;                 // a reset instead of a close
     std::optional<long long> position;  // a byte of the answer; none: drawn from the seed
     double bytes_per_second = 0;
+    // A setting of a kind none of the above is: a type of the action's own file, which only
+    // that action reads (std::any_cast), so that a new fault needs no change here.
+    std::any own;
 };
 
 }  // namespace proxy
