@@ -41,7 +41,8 @@ void check_field_names(const json& object, action what) {
     const auto holds = [](const std::vector<std::string_view>& fields, const std::string& key) {
         return std::find(fields.begin(), fields.end(), key) != fields.end();
     };
-    for (const auto& [key, value] : object.items()) {
+    for (const auto& item : object.items()) {
+        const std::string& key = item.key();
         const bool common =
             std::find(common_fields.begin(), common_fields.end(), key) != common_fields.end();
         if (common || holds(own_fields, key)) continue;
