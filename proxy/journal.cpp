@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "proxy/byte_text.h"
+#include "proxy/faults/registry.h"
 
 namespace proxy {
 
@@ -21,42 +22,12 @@ void put_bytes(journal_line& line, const std::string& field, std::string_view by
     }
 }
 
-std::string byte_hex(int byte) {
-    const char c = static_cast<char>(byte);
-    return to_hex(std::string_view(&c, 1));
-}
-
 journal_line fault_json(const fault_report& f) {
     journal_line j;
     j["rule"] = f.rule;
     if (!f.label.empty()) j["label"] = f.label;
     j["action"] = action_name(f.what);
-    switch (f.what) {
-        case action::delay:
-        case action::refuse:
-            j["seconds"] = f.seconds;
-            break;
-        case action::stall:
-        case action::cut:
-            j["at"] = point_name(f.at);
-            if (f.at == point::after_chunk) j["chunk"] = f.chunk;
-            if (f.what == action::stall) j["seconds"] = f.seconds;
-            if (f.what == action::cut) j["mode"] = f.reset ? "reset" : "close";
-            break;
-        case action::corrupt:
-            if (f.position) j["position"] = *f.position;
-            if (f.applied) {
-                j["from"] = byte_hex(f.from);
-                j["to"] = byte_hex(f.to);
-            }
-            break;
-        case action::throttle:
-            j["bytes_per_second"] = f.bytes_per_second;
-            break;
-        case action::err:
-        case action::drop_fin:
-            break;
-    }
+    fault_of(f.what).journal_fields(f, j);
     j["applied"] = f.applied;
     if (!f.applied && !f.missed.empty()) j["missed"] = f.missed;
     return j;
@@ -72,20 +43,6 @@ void put_label(journal_line& line, const connection_label& c) {
 double millis(clock_type::duration d) {
     const double ms = std::chrono::duration<double, std::milli>(d).count();
     return std::round(ms * 1000.0) / 1000.0;
-}
-
-fault_report report_of(const planned_fault& fault) {
-    fault_report r;
-    r.rule = fault.index;
-    r.label = fault.rule_copy.label;
-    r.what = fault.rule_copy.what;
-    r.at = fault.rule_copy.at;
-    r.chunk = fault.rule_copy.chunk;
-    r.seconds = fault.seconds;
-    r.reset = fault.rule_copy.reset;
-    r.position = fault.rule_copy.position;
-    r.bytes_per_second = fault.rule_copy.bytes_per_second;
-    return r;
 }
 
 journal_line start_line(const start_facts& facts) {

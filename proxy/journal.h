@@ -9,36 +9,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "proxy/exchange.h"
-#include "proxy/rule_engine.h"
+#include "proxy/faults/fault.h"
+#include "proxy/journal_line.h"
 
 namespace proxy {
-
-using journal_line = nlohmann::ordered_json;
-
-// A fault as the journal shows it: the rule, what it did and whether its point came.
-struct fault_report {
-    std::size_t rule = 0;
-    std::string label;
-    action what = action::delay;
-    point at = point::none;
-    int chunk = 0;
-    double seconds = 0;                 // delay (as drawn), stall, refuse
-    bool reset = false;                 // cut
-    std::optional<long long> position;  // corrupt: the answer byte changed
-    int from = 0;                       // corrupt: the byte before and after
-    int to = 0;
-    double bytes_per_second = 0;
-    bool applied = false;
-    std::string missed;  // why it was not applied
-};
-fault_report report_of(const planned_fault& fault);
 
 struct connection_label {
     long long conn = 0;    // 1 for the first terminal connection of the run

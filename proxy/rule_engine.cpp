@@ -5,20 +5,22 @@
 #include <algorithm>
 #include <string>
 
+#include "proxy/faults/registry.h"
 #include "proxy/seeded_draw.h"
 
 namespace proxy {
 
 rule_engine::rule_engine(std::vector<rule> rules, std::uint64_t seed)
     : rules_(std::move(rules)), seed_(seed), matched_(rules_.size(), 0), fired_(rules_.size(), 0) {
-    answers_err_ = std::any_of(rules_.begin(), rules_.end(),
-                               [](const rule& r) { return r.what == action::err; });
+    decides_at_header_ = std::any_of(rules_.begin(), rules_.end(), [](const rule& r) {
+        return fault_of(r.what).decided_at_header();
+    });
 }
 
 bool rule_engine::matches(const rule& r, const pending_request& request) const {
-    const bool err_rule = r.what == action::err;
     // Each rule is decided at one moment of a request only.
-    if (err_rule ? request.point != decision_point::header : !request.command_known) {
+    if (fault_of(r.what).decided_at_header() ? request.point != decision_point::header
+                                             : !request.command_known) {
         return false;
     }
     if (r.kind && *r.kind != request.kind) return false;
@@ -59,7 +61,8 @@ std::vector<planned_fault> rule_engine::decide(const pending_request& request) {
         f.rule_copy = r;
         f.match = match;
         f.seconds = r.seconds;
-        if (r.what == action::delay && r.seconds_max > r.seconds) {
+        // A range of seconds is drawn within.
+        if (r.seconds_max > r.seconds) {
             f.seconds +=
                 (r.seconds_max - r.seconds) *
                 seeded_draw(seed_, i, static_cast<std::uint64_t>(match), draw_purpose::delay);

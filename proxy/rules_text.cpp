@@ -2,6 +2,7 @@
 #include <sstream>
 #include <string>
 
+#include "proxy/faults/registry.h"
 #include "proxy/rules.h"
 
 namespace proxy {
@@ -18,12 +19,6 @@ std::string ordinal(long long n) {
         if (ones == 3) suffix = "rd";
     }
     return std::to_string(n) + suffix;
-}
-
-std::string seconds_text(double s) {
-    std::ostringstream out;
-    out << s << " s";
-    return out.str();
 }
 
 }  // namespace
@@ -50,35 +45,7 @@ std::string describe(const rule& r) {
     text += " " + (r.kind ? std::string(kind_name(*r.kind)) : std::string("request"));
     if (!r.command.empty()) text += " of " + r.command;
     if (r.limit > 0) text += " (at most " + std::to_string(r.limit) + " times)";
-    text += ": " + std::string(action_name(r.what));
-    switch (r.what) {
-        case action::delay:
-            text += " " + seconds_text(r.seconds);
-            if (r.seconds_max > r.seconds) text += " to " + seconds_text(r.seconds_max);
-            break;
-        case action::stall:
-        case action::cut:
-            if (r.what == action::stall) text += " " + seconds_text(r.seconds);
-            if (r.what == action::cut) text += r.reset ? " (reset)" : " (close)";
-            text += " " + std::string(point_name(r.at));
-            if (r.at == point::after_chunk) text += " " + std::to_string(r.chunk);
-            break;
-        case action::corrupt:
-            text += r.position ? " byte " + std::to_string(*r.position) : " a random byte";
-            break;
-        case action::throttle: {
-            std::ostringstream b;
-            b << " to " << r.bytes_per_second << " bytes/s";
-            text += b.str();
-            break;
-        }
-        case action::refuse:
-            text += " new connections for " + seconds_text(r.seconds);
-            break;
-        case action::err:
-        case action::drop_fin:
-            break;
-    }
+    text += ": " + std::string(action_name(r.what)) + fault_of(r.what).words(r);
     if (!r.label.empty()) text += "  [" + r.label + "]";
     return text;
 }

@@ -1,3 +1,5 @@
+// The tracker's feed, and the terminal's side of the exchange: request headers, the NEXTs of a
+// GET, the payload of a PUT and where its command name ends.
 #include "proxy/tracker.h"
 
 #include <algorithm>
@@ -21,9 +23,6 @@ constexpr long long chunk_size = protocol::chunk_size;
 constexpr std::size_t command_keep = 256;
 
 }  // namespace
-
-tracker::tracker(std::size_t text_limit, time_point opened)
-    : text_limit_(text_limit), last_terminal_byte_(opened) {}
 
 feed_result tracker::feed(side from, std::string_view bytes, time_point now,
                           std::vector<fragment>& out) {
@@ -50,93 +49,6 @@ feed_result tracker::feed(side from, std::string_view bytes, time_point now,
         }
     }
     return result;
-}
-
-pending_request tracker::pending() const {
-    pending_request p = pending_;
-    p.command = pending_command_;
-    return p;
-}
-
-void tracker::mark_decision(decision_point point) {
-    pending_.seq = current_.seq;
-    pending_.kind = current_.kind;
-    pending_.point = point;
-    pending_.command_known =
-        point == decision_point::command || current_.kind != request_kind::put || name_done_;
-    pending_.length = current_.length.value_or(0);
-    pending_command_ = current_.command;
-}
-
-bool tracker::in_request() const {
-    return phase_ == phase::get || phase_ == phase::put;
-}
-
-void tracker::start_request(time_point now) {
-    current_ = request_record{};
-    current_.started = now;
-    header_.clear();
-    len_text_.clear();
-    len_known_ = false;
-    answer_len_ = 0;
-    nexts_needed_ = 0;
-    nexts_done_ = 0;
-    next_slot_.clear();
-    answer_got_ = 0;
-    put_len_ = 0;
-    put_refused_ = false;
-    payload_got_ = 0;
-    name_done_ = false;
-    nul_seen_ = false;
-    token_.clear();
-    tokens_done_ = 0;
-}
-
-void tracker::finish(outcome result, time_point now, std::string detail) {
-    if (current_.kind == request_kind::put && !nul_seen_ && !current_.command.empty()) {
-        // The name never ended: what came of it is shown as the payload's text.
-        current_.text = current_.command.substr(0, text_limit_);
-        current_.text_size = static_cast<std::size_t>(payload_got_);
-        current_.command.clear();
-    }
-    previous_kind_ = current_.kind;
-    previous_length_ = current_.length.value_or(0);
-    current_.result = result;
-    current_.ended = now;
-    current_.detail = std::move(detail);
-    if (out_ != nullptr && !out_->empty()) out_->back().ends_request = true;
-    finished_.push_back(std::move(current_));
-    current_ = request_record{};
-    header_.clear();
-    // The controller's wait for the next header starts when this exchange is over.
-    last_terminal_byte_ = std::max(last_terminal_byte_, now);
-    phase_ = phase::between;
-}
-
-void tracker::violation(side by, std::string detail, time_point now) {
-    violated_by_ = std::string(side_name(by));
-    lost_track_ = violated_by_ + " violated the protocol: " + detail;
-    if (in_request() || (phase_ == phase::between && header_.size() == header_len)) {
-        finish(by == side::terminal ? outcome::violation_by_terminal
-                                    : outcome::violation_by_controller,
-               now, std::move(detail));
-    } else {
-        // No request is at hand: the close reports it.
-        stray_ = std::string(side_name(by)) + " violated the protocol: " + detail;
-    }
-    phase_ = phase::untracked;
-}
-
-void tracker::keep_text(std::string_view bytes) {
-    current_.text_size += bytes.size();
-    const std::size_t room = text_limit_ - std::min(text_limit_, current_.text.size());
-    current_.text.append(bytes.substr(0, room));
-}
-
-std::vector<request_record> tracker::take_finished() {
-    std::vector<request_record> done;
-    done.swap(finished_);
-    return done;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -167,14 +79,8 @@ std::size_t tracker::take_terminal(std::string_view bytes, time_point now,
 std::size_t tracker::take_header(std::string_view bytes, time_point now, std::vector<fragment>& out,
                                  stop& why) {
     if (header_.empty()) start_request(now);
-    const std::size_t n = std::min(header_len - header_.size(), bytes.size());
-    fragment f{piece::header, n};
-    f.offset = header_.size();
-    f.starts = header_.empty();
-    header_.append(bytes.substr(0, n));
-    f.completes = header_.size() == header_len;
-    out.push_back(f);
-    current_.bytes_from_terminal += n;
+    const fragment f = take_fixed(header_, header_len, piece::header, bytes, side::terminal, out);
+    const std::size_t n = f.size;
     if (!f.completes) return n;
 
     current_.seq = ++seq_;
@@ -256,15 +162,9 @@ std::string tracker::diagnose_unknown_header() const {
 }
 
 std::size_t tracker::take_next(std::string_view bytes, time_point now, std::vector<fragment>& out) {
-    const std::size_t want = protocol::next_token.size();
-    const std::size_t n = std::min(want - next_slot_.size(), bytes.size());
-    fragment f{piece::next, n, nexts_done_ + 1};
-    f.offset = next_slot_.size();
-    f.starts = next_slot_.empty();
-    next_slot_.append(bytes.substr(0, n));
-    f.completes = next_slot_.size() == want;
-    out.push_back(f);
-    current_.bytes_from_terminal += n;
+    const fragment f = take_fixed(next_slot_, protocol::next_token.size(), piece::next, bytes,
+                                  side::terminal, out, nexts_done_ + 1);
+    const std::size_t n = f.size;
     if (!f.completes) return n;
     if (next_slot_ != protocol::next_token) {
         violation(side::terminal, "sent " + quoted(next_slot_) + " where NEXT belongs", now);

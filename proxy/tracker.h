@@ -130,6 +130,12 @@ class tracker {
     std::string where_in_request() const;
     std::string diagnose_unknown_header() const;
     void mark_decision(decision_point point);
+    // A run of fixed size (a request header, NEXT, a length header, FIN, ERR!) may arrive in
+    // pieces: takes what belongs to it from the front of bytes into so_far, counts it as the
+    // side's and puts its fragment in out. The fragment says whether the bytes began the run
+    // and whether they completed it.
+    fragment take_fixed(std::string& so_far, std::size_t size, piece what, std::string_view bytes,
+                        side from, std::vector<fragment>& out, int index = 0);
 
     std::size_t text_limit_;
     // The fragments of the feed in progress, so that finish can mark the last one.

@@ -45,14 +45,9 @@ std::size_t tracker::take_controller(std::string_view bytes, time_point now,
 
 std::size_t tracker::take_len(std::string_view bytes, time_point now, std::vector<fragment>& out) {
     if (len_text_.empty()) current_.first_answer_byte = now;
-    const std::size_t n = std::min(len_header_len - len_text_.size(), bytes.size());
-    fragment f{piece::len, n};
-    f.offset = len_text_.size();
-    f.starts = len_text_.empty();
-    len_text_.append(bytes.substr(0, n));
-    f.completes = len_text_.size() == len_header_len;
-    out.push_back(f);
-    current_.bytes_from_controller += n;
+    const fragment f =
+        take_fixed(len_text_, len_header_len, piece::len, bytes, side::controller, out);
+    const std::size_t n = f.size;
     if (!f.completes) return n;
 
     long long len = 0;
@@ -136,14 +131,9 @@ std::size_t tracker::take_put_token(std::string_view bytes, time_point now,
             return bytes.size();
         }
     }
-    const std::size_t n = std::min(expected.size() - token_.size(), bytes.size());
-    fragment f{what, n, what == piece::next ? tokens_done_ + 1 : 0};
-    f.offset = token_.size();
-    f.starts = token_.empty();
-    token_.append(bytes.substr(0, n));
-    f.completes = token_.size() == expected.size();
-    out.push_back(f);
-    current_.bytes_from_controller += n;
+    const fragment f = take_fixed(token_, expected.size(), what, bytes, side::controller, out,
+                                  what == piece::next ? tokens_done_ + 1 : 0);
+    const std::size_t n = f.size;
     if (!f.completes) return n;
     if (token_ != expected) {
         std::string detail =

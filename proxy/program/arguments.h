@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "proxy/program/defaults.h"
+
 namespace proxy_exit {
 inline constexpr int ok = 0;
 inline constexpr int failure = 1;  // cannot listen, reach a file, or read a journal
@@ -15,12 +17,12 @@ inline constexpr int usage = 2;    // a wrong argument or a rules file that is n
 struct proxy_arguments {
     enum class job { relay, summary, check_rules };
     job what = job::relay;
-    std::string listen = "127.0.0.1:9102";
-    std::string to = "127.0.0.1:9002";
+    std::string listen = proxy_defaults::listen().text();
+    std::string to = proxy_defaults::to().text();
     std::optional<std::string> journal;
     std::optional<std::string> rules;
     std::optional<std::uint64_t> seed;
-    std::size_t text_max = 256;
+    std::size_t text_max = proxy_defaults::text_max;
     std::string file;  // summary: the journal; check_rules: the rules file
 };
 

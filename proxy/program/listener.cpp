@@ -17,6 +17,7 @@
 #include "protocol/protocol.h"
 #include "proxy/program/arguments.h"
 #include "proxy/program/session.h"
+#include "proxy/rules.h"
 
 namespace {
 

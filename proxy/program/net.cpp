@@ -10,6 +10,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "proxy/program/defaults.h"
+
 namespace proxy_net {
 
 namespace {
@@ -23,7 +25,7 @@ std::string errno_text(const char* what) {
 bool parse_address(std::string_view text, address& out, std::string& error) {
     const std::size_t colon = text.rfind(':');
     const std::string_view host =
-        colon == std::string_view::npos ? "127.0.0.1" : text.substr(0, colon);
+        colon == std::string_view::npos ? proxy_defaults::host : text.substr(0, colon);
     const std::string_view port = colon == std::string_view::npos ? text : text.substr(colon + 1);
     unsigned value = 0;
     const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);

@@ -16,7 +16,7 @@ struct address {
     std::string text() const { return host + ":" + std::to_string(port); }
 };
 
-// "HOST:PORT" or "PORT" (host 127.0.0.1); false with the reason when it is neither.
+// "HOST:PORT" or "PORT" (on the default host, 127.0.0.1); false with the reason when it is neither.
 bool parse_address(std::string_view text, address& out, std::string& error);
 // The IPv4 address of host (a dotted address or a name).
 bool resolve(const address& where, sockaddr_in& out, std::string& error);

@@ -12,15 +12,16 @@
 #include <string>
 
 #include "proxy/journal.h"
+#include "proxy/program/defaults.h"
 #include "proxy/program/net.h"
 #include "proxy/rule_engine.h"
 
 struct proxy_settings {
-    proxy_net::address listen{"127.0.0.1", 9102};
-    proxy_net::address to{"127.0.0.1", 9002};
+    proxy_net::address listen = proxy_defaults::listen();
+    proxy_net::address to = proxy_defaults::to();
     sockaddr_in listen_address{};  // listen, resolved
     sockaddr_in controller{};      // to, resolved
-    std::size_t text_max = 256;
+    std::size_t text_max = proxy_defaults::text_max;
     std::uint64_t seed = 0;
     std::optional<std::string> rules_file;
 };

@@ -7,36 +7,22 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstring>
 
-#include "protocol/protocol.h"
 #include "proxy/program/net.h"
 
 namespace {
 
-using namespace std::chrono_literals;
 using proxy::clock_type;
-using proxy::piece;
 using proxy::side;
 using proxy::time_point;
 
 // A direction stops reading once this much of its source waits to be passed on.
 constexpr std::size_t read_ahead = 512 * 1024;
 constexpr std::size_t read_size = 64 * 1024;
-// How long the first bytes of what may become a PUT header wait for the rest of it, when a
-// rule may answer the PUT with ERR! (which needs the header whole and unrelayed).
-constexpr auto header_grace = 500ms;
 
 clock_type::duration seconds_of(double seconds) {
     return std::chrono::duration_cast<clock_type::duration>(std::chrono::duration<double>(seconds));
-}
-
-// The bytes so far could be the start of a PUT header.
-bool put_prefix(std::string_view bytes) {
-    const std::string_view token = protocol::put_token;
-    const std::size_t n = std::min(bytes.size(), token.size());
-    return bytes.substr(0, n) == token.substr(0, n);
 }
 
 }  // namespace
@@ -49,6 +35,7 @@ session::session(const session_services& services, int terminal_fd, std::string 
       label_{conn, std::move(terminal)},
       opened_(clock_type::now()),
       tracker_(services.settings.text_max, opened_),
+      classifier_(services_, label_, tracker_, up_, down_, frozen_until_),
       read_buffer_(read_size) {
     up_.from = side::terminal;
     down_.from = side::controller;
@@ -78,12 +65,12 @@ void session::run() {
         const time_point now = clock_type::now();
         short terminal_events = 0;
         short controller_events = 0;
-        if (!up_.source_ended && waiting(up_) < read_ahead) terminal_events |= POLLIN;
+        if (!up_.source_ended && up_.waiting() < read_ahead) terminal_events |= POLLIN;
         if (may_write(down_, now)) terminal_events |= POLLOUT;
         if (!connected_) {
             controller_events = POLLOUT;
         } else {
-            if (!down_.source_ended && waiting(down_) < read_ahead) controller_events |= POLLIN;
+            if (!down_.source_ended && down_.waiting() < read_ahead) controller_events |= POLLIN;
             if (may_write(up_, now)) controller_events |= POLLOUT;
         }
         // A descriptor nobody waits on stays out: its hang-up would wake the loop for ever.
@@ -134,7 +121,7 @@ void session::unreachable(const std::string& error) {
     over_ = true;
 }
 
-void session::read_side(direction& d, int fd) {
+void session::read_side(relay_direction& d, int fd) {
     ssize_t k;
     do
         k = ::recv(fd, read_buffer_.data(), read_buffer_.size(), 0);
@@ -164,110 +151,22 @@ void session::pump(time_point now) {
     }
 }
 
-std::size_t session::waiting(const direction& d) const {
-    return d.inbox.size() + d.queued_bytes + (d.outbox.size() - d.written);
-}
-
-// ---------------------------------------------------------------------------------------
-// Classifying: the tracker says what the bytes are, the rules what happens to them
-
-bool session::classify(direction& d, time_point now) {
-    if (!connected_ || d.end_queued) return false;
-    // Terminal bytes held until the controller answers can never go once it has ended. (The
-    // controller's bytes never wait for the terminal.)
-    if (d.from == side::terminal && down_.end_queued) d.inbox.clear();
-    bool moved = false;
-    while (!d.inbox.empty()) {
-        if (d.from == side::terminal && hold_header(now)) break;
-        fragments_.clear();
-        const proxy::feed_result r = tracker_.feed(d.from, d.inbox, now, fragments_);
-        std::vector<proxy::request_record> done = tracker_.take_finished();
-        // A header that begins in this feed has had none of its bytes relayed yet.
-        if (std::any_of(fragments_.begin(), fragments_.end(), [](const proxy::fragment& f) {
-                return f.what == piece::header && f.starts;
-            })) {
-            header_bytes_queued_ = 0;
-        }
-        bool drop_header = false;
-        if (r.why == proxy::stop::decision) {
-            for (item& it : decide(now, drop_header))
-                enqueue(up_, std::move(it), now);
-        }
-        std::size_t at = 0;
-        for (const proxy::fragment& f : fragments_) {
-            enqueue_fragment(d, f, std::string_view(d.inbox).substr(at, f.size), drop_header, done,
-                             now);
-            at += f.size;
-        }
-        enqueue_finished(d, done, now);
-        d.inbox.erase(0, r.consumed);
-        moved = moved || r.consumed > 0;
-        if (r.why == proxy::stop::held || over_) break;
-    }
-    if (d.source_ended && d.inbox.empty() && !over_) {
-        // Everything the side sent is classified: its end of stream follows. A controller
-        // that ends while a fault holds terminal bytes back may have waited for them.
-        tracker_.end(
-            d.from, d.reset, now,
-            d.from == side::controller ? up_.queued_bytes + (up_.outbox.size() - up_.written) : 0);
-        std::vector<proxy::request_record> done = tracker_.take_finished();
-        enqueue_finished(d, done, now);
-        item end;
-        end.type = item_type::end;
-        end.reset = d.reset;
-        enqueue(d, std::move(end), now);
-        d.end_queued = true;
-        moved = true;
-    }
-    return moved;
-}
-
-bool session::hold_header(time_point now) {
-    const bool may_be_put = tracker_.awaiting_header() && !up_.source_ended &&
-                            up_.inbox.size() < static_cast<std::size_t>(protocol::header_len) &&
-                            put_prefix(up_.inbox);
-    if (!may_be_put || !services_.rules.current()->answers_err()) {
-        header_hold_since_.reset();
-        return false;
-    }
-    if (!header_hold_since_) header_hold_since_ = now;
-    // A header that trickles in is relayed as it comes after a while, as the controller
-    // would see it; a rule that answers ERR! then cannot act on it.
-    return now - *header_hold_since_ < header_grace;
-}
-
-void session::enqueue(direction& d, item it, time_point now) {
-    if (it.type == item_type::bytes) {
-        if (d.broken) return;
-        // Nothing waits before these bytes: they go on at once.
-        if (d.queue.empty() && !frozen(now) && now >= d.hold_until) {
-            if (it.answer_start) {
-                first_byte_seq_ = it.seq;
-                first_byte_at_ = now;
-            }
-            d.outbox.append(it.bytes);
-            return;
-        }
-        d.queued_bytes += it.bytes.size();
-    }
-    d.queue.push_back(std::move(it));
+bool session::classify(relay_direction& d, time_point now) {
+    return connected_ && !over_ && classifier_.classify(d, now);
 }
 
 // ---------------------------------------------------------------------------------------
 // Releasing and writing
 
-bool session::release(direction& d, time_point now) {
+bool session::release(relay_direction& d, time_point now) {
     bool moved = false;
     while (!d.queue.empty() && !over_ && !frozen(now) && now >= d.hold_until) {
-        item& it = d.queue.front();
-        const bool outbox_busy = !d.broken && d.written < d.outbox.size();
+        relay_item& it = d.queue.front();
+        const bool outbox_busy = d.outbox_busy();
         switch (it.type) {
             case item_type::bytes:
                 d.queued_bytes -= it.bytes.size();
-                if (it.answer_start) {
-                    first_byte_seq_ = it.seq;
-                    first_byte_at_ = now;
-                }
+                if (it.answer_start) d.note_answer_start(it.seq, now);
                 if (!d.broken) d.outbox.append(it.bytes);
                 break;
             case item_type::hold:
@@ -310,46 +209,17 @@ bool session::release(direction& d, time_point now) {
     return moved;
 }
 
-std::size_t session::write_budget(const direction& d, time_point now) const {
-    if (d.rate <= 0) return d.outbox.size() - d.written;
-    const double elapsed = std::chrono::duration<double>(now - d.rate_since).count();
-    // The first byte goes at once; then one byte per 1/rate seconds.
-    const auto allowed = static_cast<std::uint64_t>(std::floor(d.rate * elapsed)) + 1;
-    return allowed > d.rate_sent ? static_cast<std::size_t>(allowed - d.rate_sent) : 0;
+bool session::may_write(const relay_direction& d, time_point now) const {
+    return connected_ && !frozen(now) && d.can_write(now);
 }
 
-bool session::may_write(const direction& d, time_point now) const {
-    return connected_ && !d.broken && d.written < d.outbox.size() && !frozen(now) &&
-           write_budget(d, now) > 0;
-}
-
-bool session::flush(direction& d, time_point now) {
+bool session::flush(relay_direction& d, time_point now) {
     const int fd = d.from == side::terminal ? controller_fd_ : terminal_fd_;
     if (fd < 0 || !may_write(d, now)) return false;
-    const std::size_t want = std::min(d.outbox.size() - d.written, write_budget(d, now));
-    ssize_t k;
-    do
-        k = ::send(fd, d.outbox.data() + d.written, want, MSG_NOSIGNAL | MSG_DONTWAIT);
-    while (k < 0 && errno == EINTR);
-    if (k > 0) {
-        d.written += static_cast<std::size_t>(k);
-        d.rate_sent += static_cast<std::uint64_t>(k);
-        if (d.written == d.outbox.size()) {
-            d.outbox.clear();
-            d.written = 0;
-        }
-        return true;
-    }
-    if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
-    // The destination is gone (it closed or reset): what is left for it is dropped; its own
-    // end of stream or reset arrives on the other direction.
-    d.broken = true;
-    d.outbox.clear();
-    d.written = 0;
-    return true;
+    return d.flush(fd, now);
 }
 
-void session::pass_end(direction& d, time_point now) {
+void session::pass_end(relay_direction& d, time_point now) {
     if (d.from == side::terminal) {
         if (d.reset) {
             // The terminal is gone at once: so is the controller's connection.
@@ -357,7 +227,7 @@ void session::pass_end(direction& d, time_point now) {
             controller_fd_ = -1;
             tracker_.end(side::controller, false, now);
             for (proxy::request_record& record : tracker_.take_finished())
-                write_record(finish_item(std::move(record)), now);
+                write_record(classifier_.finish_item(std::move(record)), now);
             down_.finished = true;
         } else if (controller_fd_ >= 0) {
             ::shutdown(controller_fd_, SHUT_WR);
@@ -378,7 +248,7 @@ void session::cut(bool reset, const std::string& detail, time_point now) {
     write_queued_records(now, detail);
     tracker_.cut(now, detail);
     for (proxy::request_record& record : tracker_.take_finished())
-        write_record(finish_item(std::move(record)), now);
+        write_record(classifier_.finish_item(std::move(record)), now);
     own_end_ = proxy::connection_end{"proxy", detail};
     // The journal has the connection's close before the terminal can see it and come back.
     write_close_line(now);
@@ -415,30 +285,31 @@ void session::stop(const std::string& reason, time_point now) {
 // ---------------------------------------------------------------------------------------
 // Journal lines
 
-void session::write_record(item finish, time_point released) {
+void session::write_record(relay_item finish, time_point released) {
     proxy::request_record& record = finish.record;
     record.ended = released;
     // The times the terminal saw: when the first answer byte and the last byte went to it.
-    if (first_byte_seq_ == record.seq && first_byte_seq_ != 0) {
-        record.first_answer_byte = first_byte_at_;
+    if (down_.first_byte_seq == record.seq && down_.first_byte_seq != 0) {
+        record.first_answer_byte = down_.first_byte_at;
     }
     ++requests_written_;
     if (journal_.enabled()) journal_.write(proxy::request_line(label_, record, finish.faults));
 }
 
 void session::write_queued_records(time_point now, const std::string& cut_detail) {
-    std::vector<item> finished;
-    for (direction* d : {&up_, &down_}) {
-        for (item& it : d->queue) {
+    std::vector<relay_item> finished;
+    for (relay_direction* d : {&up_, &down_}) {
+        for (relay_item& it : d->queue) {
             if (it.type == item_type::finish) finished.push_back(std::move(it));
         }
-        d->queue.erase(std::remove_if(d->queue.begin(), d->queue.end(),
-                                      [](const item& it) { return it.type == item_type::finish; }),
-                       d->queue.end());
+        d->queue.erase(
+            std::remove_if(d->queue.begin(), d->queue.end(),
+                           [](const relay_item& it) { return it.type == item_type::finish; }),
+            d->queue.end());
     }
     std::sort(finished.begin(), finished.end(),
-              [](const item& a, const item& b) { return a.record.seq < b.record.seq; });
-    for (item& it : finished) {
+              [](const relay_item& a, const relay_item& b) { return a.record.seq < b.record.seq; });
+    for (relay_item& it : finished) {
         if (!cut_detail.empty()) {
             it.record.result = proxy::outcome::cut;
             it.record.detail = cut_detail;
@@ -447,9 +318,9 @@ void session::write_queued_records(time_point now, const std::string& cut_detail
     }
 }
 
-bool session::releasable(const direction& d, time_point now) const {
+bool session::releasable(const relay_direction& d, time_point now) const {
     if (d.queue.empty() || over_ || frozen(now) || now < d.hold_until) return false;
-    const bool outbox_busy = !d.broken && d.written < d.outbox.size();
+    const bool outbox_busy = d.outbox_busy();
     switch (d.queue.front().type) {
         case item_type::bytes:
         case item_type::hold:
@@ -468,13 +339,11 @@ int session::poll_timeout(time_point now) const {
         if (!wake || t < *wake) wake = t;
     };
     if (frozen(now)) consider(frozen_until_);
-    for (const direction* d : {&up_, &down_}) {
+    for (const relay_direction* d : {&up_, &down_}) {
         if (!d->queue.empty() && now < d->hold_until) consider(d->hold_until);
-        if (d->rate > 0 && d->written < d->outbox.size() && write_budget(*d, now) == 0) {
-            consider(d->rate_since + seconds_of(static_cast<double>(d->rate_sent) / d->rate));
-        }
+        if (const auto wake_at = d->rate_wake(now)) consider(*wake_at);
     }
-    if (header_hold_since_) consider(*header_hold_since_ + header_grace);
+    if (const auto deadline = classifier_.header_deadline()) consider(*deadline);
     if (!wake) return -1;
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(*wake - now).count();
     return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
