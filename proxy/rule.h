@@ -19,11 +19,11 @@ enum class occurrence : std::uint8_t {
     probability,  // each with probability p, drawn from the seed
 };
 
-// The fault actions, in the order of proxy/faults/registry.def; proxy/faults/registry.h has
+// The fault actions, in the order of proxy/faults/fault_list.def; proxy/faults/registry.h has
 // each one's name and code.
 enum class action : std::uint8_t {
 #define PROXY_FAULT(name) name,
-#include "proxy/faults/registry.def"
+#include "proxy/faults/fault_list.def"
 #undef PROXY_FAULT
 };
 

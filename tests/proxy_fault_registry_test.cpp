@@ -1,6 +1,6 @@
 // The fault registry: every registered action reads a rule of its own, says it in words and
 // puts its settings in the journal. The table must name every action of
-// proxy/faults/registry.def, so a new fault comes with its row here.
+// proxy/faults/fault_list.def, so a new fault comes with its row here.
 #include <gtest/gtest.h>
 
 #include <ostream>

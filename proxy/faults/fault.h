@@ -1,7 +1,7 @@
 // A fault action of ifc-proxy behind one small interface: it reads its settings from a rule,
 // says itself in words and in the journal, decides what it does before a request's bytes move
 // on, acts on those bytes as they pass, and says why it was missed. Each action is one file in
-// proxy/faults/ and one line of proxy/faults/registry.def; nothing else names it.
+// proxy/faults/ and one line of proxy/faults/fault_list.def; nothing else names it.
 //
 // A fault reaches the exchange only through the controls the relay gives it (request_controls,
 // fragment_controls): it never sees a socket or a queue.
@@ -137,7 +137,7 @@ std::string seconds_words(double seconds);
 // The actions, one per file of this folder.
 namespace faults {
 #define PROXY_FAULT(name) const fault_action& name();
-#include "proxy/faults/registry.def"
+#include "proxy/faults/fault_list.def"
 #undef PROXY_FAULT
 }  // namespace faults
 

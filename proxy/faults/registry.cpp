@@ -15,7 +15,7 @@ struct entry {
 // In the order of the action enum, which the same list makes.
 constexpr std::array entries{
 #define PROXY_FAULT(name) entry{#name, &faults::name},
-#include "proxy/faults/registry.def"
+#include "proxy/faults/fault_list.def"
 #undef PROXY_FAULT
 };
 

@@ -1,4 +1,4 @@
-// The fault actions by name: the registry of proxy/faults/registry.def.
+// The fault actions by name: the registry of the list in proxy/faults/fault_list.def.
 #pragma once
 
 #include <optional>
@@ -11,7 +11,7 @@ namespace proxy {
 // Every action, in the order of the list.
 inline constexpr action every_action[] = {
 #define PROXY_FAULT(name) action::name,
-#include "proxy/faults/registry.def"
+#include "proxy/faults/fault_list.def"
 #undef PROXY_FAULT
 };
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "protocol/protocol.h"
-#include "proxy/program/net.h"
+#include "proxy/program/address.h"
 
 struct proxy_defaults {
     // Where both ends are unless told otherwise; also the host of a bare PORT.

@@ -8,13 +8,9 @@
 #include <string>
 #include <string_view>
 
-namespace proxy_net {
+#include "proxy/program/address.h"
 
-struct address {
-    std::string host;
-    std::uint16_t port = 0;
-    std::string text() const { return host + ":" + std::to_string(port); }
-};
+namespace proxy_net {
 
 // "HOST:PORT" or "PORT" (on the default host, 127.0.0.1); false with the reason when it is neither.
 bool parse_address(std::string_view text, address& out, std::string& error);
