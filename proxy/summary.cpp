@@ -90,6 +90,13 @@ journal_summary summarize(std::istream& journal) {
     return summary;
 }
 
+// A request's command as the table shows it. A GET or PUT without one was ended before the
+// proxy knew its name (an err fault answers the header); requests of the other kinds have none.
+std::string command_text(const command_summary& s) {
+    if (!s.command.empty()) return s.command;
+    return s.kind == "GET" || s.kind == "PUT" ? "(before the name)" : "-";
+}
+
 std::string render_summary(const journal_summary& summary, std::string_view source) {
     std::string text = std::string(source) + ": " + count_of(summary.requests, "request") + " on " +
                        count_of(summary.connections, "connection");
@@ -104,9 +111,8 @@ std::string render_summary(const journal_summary& summary, std::string_view sour
     std::vector<text_row> rows{
         {"kind", "command", "count", "failed", "faulted", "p50 ms", "p90 ms", "p99 ms", "max ms"}};
     for (const command_summary& s : summary.commands) {
-        rows.push_back({s.kind, s.command.empty() ? "-" : s.command, std::to_string(s.count),
-                        std::to_string(s.failed), std::to_string(s.faulted),
-                        millis_text(percentile(s.total_ms, 50)),
+        rows.push_back({s.kind, command_text(s), std::to_string(s.count), std::to_string(s.failed),
+                        std::to_string(s.faulted), millis_text(percentile(s.total_ms, 50)),
                         millis_text(percentile(s.total_ms, 90)),
                         millis_text(percentile(s.total_ms, 99)),
                         millis_text(s.total_ms.empty() ? 0 : s.total_ms.back())});
@@ -115,8 +121,7 @@ std::string render_summary(const journal_summary& summary, std::string_view sour
     std::vector<text_row> failures{{"kind", "command", "outcome", "count"}};
     for (const command_summary& s : summary.commands) {
         for (const auto& [result, count] : s.failures) {
-            failures.push_back(
-                {s.kind, s.command.empty() ? "-" : s.command, result, std::to_string(count)});
+            failures.push_back({s.kind, command_text(s), result, std::to_string(count)});
         }
     }
     if (failures.size() > 1) text += "\nfailures\n" + render_table(failures);

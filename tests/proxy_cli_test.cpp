@@ -164,7 +164,7 @@ TEST_F(Reload, OnSighupPutsTheNewRulesInForce) {
     test_support::write_file(proxy->rules_path(),
                              R"({"rules": [{"kind": "GET", "action": "delay", "seconds": 0}]})");
     ::kill(proxy->pid(), SIGHUP);
-    ASSERT_TRUE(proxy->wait_for_stderr("reloaded 1 rules from "));
+    ASSERT_TRUE(proxy->wait_for_stderr("reloaded 1 rule from "));
     EXPECT_TRUE(get_is_faulted(3));
     const auto reloads = proxy->wait_for("reload", 1);
     ASSERT_EQ(reloads.size(), 1u);
@@ -178,8 +178,8 @@ TEST_F(Reload, OfAnUnsoundFileKeepsTheRulesInForceAndSaysSo) {
     ::kill(proxy->pid(), SIGHUP);
     const std::string message = "reload refused: " + proxy->rules_path() +
                                 ": rules[0]: field 'action': required: one of delay, stall, cut, "
-                                "err, corrupt, drop_fin, throttle, refuse; the 1 rules in force "
-                                "stay\n";
+                                "err, corrupt, drop_fin, throttle, refuse; the 1 rule in force "
+                                "stays\n";
     ASSERT_TRUE(proxy->wait_for_stderr(message)) << proxy->stderr_text();
     EXPECT_TRUE(get_is_faulted(1));
     const auto reloads = proxy->wait_for("reload", 1);

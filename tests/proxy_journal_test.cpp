@@ -136,4 +136,19 @@ TEST(Summary, CountsFailuresFaultsAndLatenciesPerCommand) {
               "skipped 1 line that is not a journal line\n");
 }
 
+TEST(Summary, NamesARequestEndedBeforeItsNameWasKnown) {
+    std::istringstream in(R"({"event":"request","kind":"GET","total_ms":0.5,"outcome":"err",)"
+                          R"("faults":[{"action":"err","applied":true}]})"
+                          "\n");
+    EXPECT_EQ(proxy::render_summary(proxy::summarize(in), "j.jsonl"),
+              "j.jsonl: 1 request on 0 connections\n"
+              "\n"
+              "kind  command            count  failed  faulted  p50 ms  p90 ms  p99 ms  max ms\n"
+              "GET   (before the name)      1       1        1   0.500   0.500   0.500   0.500\n"
+              "\n"
+              "failures\n"
+              "kind  command            outcome  count\n"
+              "GET   (before the name)  err          1\n");
+}
+
 }  // namespace

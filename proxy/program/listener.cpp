@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "protocol/protocol.h"
+#include "proxy/byte_text.h"
 #include "proxy/program/arguments.h"
 #include "proxy/program/session.h"
 #include "proxy/rules.h"
@@ -165,14 +166,16 @@ void listener::reload() {
     proxy::parsed_rules parsed = proxy::load_rules(file);
     if (!parsed.ok()) {
         const std::size_t kept = rules_.current()->size();
-        std::cerr << "ifc-proxy: reload refused: " << parsed.error << "; the " << kept
-                  << " rules in force stay\n";
+        std::cerr << "ifc-proxy: reload refused: " << parsed.error << "; the "
+                  << proxy::counted(static_cast<long long>(kept), "rule") << " in force "
+                  << (kept == 1 ? "stays" : "stay") << "\n";
         if (journal_.enabled()) journal_.write(proxy::reload_line(file, 0, parsed.error, kept));
         return;
     }
     const std::size_t count = parsed.rules.size();
     rules_.replace(std::make_shared<proxy::rule_engine>(std::move(parsed.rules), settings_.seed));
-    std::cerr << "ifc-proxy: reloaded " << count << " rules from " << file << '\n';
+    std::cerr << "ifc-proxy: reloaded " << proxy::counted(static_cast<long long>(count), "rule")
+              << " from " << file << '\n';
     if (journal_.enabled()) journal_.write(proxy::reload_line(file, count, "", 0));
 }
 
