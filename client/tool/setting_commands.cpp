@@ -67,13 +67,16 @@ ifc_client::status check_changes(const request& r, const setting_words& words,
 
 // After a write of unknown outcome: one read of the setting on a new connection tells what the
 // server holds now.
-template <class Read>
+template <class Read, class Table>
 reply read_again(session& s, nlohmann::ordered_json head, const ifc_client::error& failure,
-                 Read read, std::span<const change> changes) {
+                 Read read, std::span<const change> changes, Table table) {
     s.close();
     auto conn = s.connection();
     if (!conn) return unknown_outcome_reply(std::move(head), failure, conn.failure(), changes);
-    return unknown_outcome_reply(std::move(head), failure, read(*conn.value()), changes);
+    auto now = read(*conn.value());
+    reply out = unknown_outcome_reply(std::move(head), failure, now, changes);
+    if (now) out.table = table(now->line);
+    return out;
 }
 
 // Reads when there are no changes; else checks them (nothing is sent when they are not
@@ -96,7 +99,7 @@ reply read_or_write(session& s, const request& r, const setting_words& words,
                                table(report->after.line));
         }
         if (!report.failure().outcome_unknown) return failed(report.failure());
-        return read_again(s, std::move(head), report.failure(), read, changes.value());
+        return read_again(s, std::move(head), report.failure(), read, changes.value(), table);
     });
 }
 
@@ -145,7 +148,8 @@ reply clear_selection(session& s) {
         if (!report && report.failure().outcome_unknown) {
             return read_again(
                 s, {{"command", "select"}}, report.failure(),
-                [](ifc_client::connection& c) { return ifc_client::read_selection(c); }, zeros);
+                [](ifc_client::connection& c) { return ifc_client::read_selection(c); }, zeros,
+                selection_table);
         }
         if (!report) return failed(report.failure());
         return write_reply({{"command", "select"}}, setting::selection, report.value(), zeros,
