@@ -83,7 +83,9 @@ Without a command:
 
 Settings files:
   "ifc-settings dump FILE" shows every record of "ifc_set.set" or "valve_fp.set";
-  "ifc-settings check FILE" says whether the file is sound (see ifc-settings --help).
+  "ifc-settings check FILE" says whether the file is sound; "ifc-settings export"
+  and "ifc-settings write" turn the files into a settings document and back (see
+  ifc-settings --help).
 
 Exit status:
   0  success
