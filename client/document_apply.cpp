@@ -126,7 +126,7 @@ class restorer {
 
     void run() {
         for (auto step = report_.steps.rbegin(); step != report_.steps.rend(); ++step) {
-            report_.restore.push_back(restore_line(step->what, step->colour));
+            report_.restore.push_back(restore_line(*step, step == report_.steps.rbegin()));
         }
         read_now();
         if (conn_ && conn_->is_open()) conn_->disconnect();
@@ -147,7 +147,11 @@ class restorer {
         return &*conn_;
     }
 
-    apply_step restore_line(section s, int colour) {
+    // failed: the step that failed. Its line as read here tells what it left behind, which for
+    // an outcome unknown is the first word on it.
+    apply_step restore_line(apply_step& step, bool failed) {
+        const section s = step.what;
+        const int colour = step.colour;
         apply_step back{s, colour, {}, 0, step_outcome::applied, std::nullopt};
         connection* conn = live();
         if (conn == nullptr) {
@@ -158,6 +162,15 @@ class restorer {
         if (!current) {
             fail(back, current.failure());
             return back;
+        }
+        if (failed) {
+            const auto values = values_of(current.value(), s, colour);
+            for (value_change& c : step.changes) {
+                for (const auto& [key, value] :
+                     values.value_or(std::vector<std::pair<std::string, setting_value>>{})) {
+                    if (key == c.key) c.now = value;
+                }
+            }
         }
         auto planned = plan_line(current.value(), report_.before, s, colour);
         if (!planned) return back;  // nothing to restore: the line holds what it held

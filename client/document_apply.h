@@ -37,9 +37,11 @@ std::string_view outcome_text(step_outcome outcome);
 
 struct value_change {
     std::string key;
-    setting_value from;                // the controller's value before the step
-    setting_value to;                  // the value written
-    std::optional<setting_value> now;  // as read back; empty when it was not
+    setting_value from;  // the controller's value before the step
+    setting_value to;    // the value written
+    // As read back; for the step that failed, as read again before the restore (on a new
+    // connection when the first was lost). Empty when it could not be read.
+    std::optional<setting_value> now;
 };
 
 // One settings line (of a colour) brought to the document's values.

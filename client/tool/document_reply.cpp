@@ -57,13 +57,27 @@ std::string failure_text(const apply_step& step) {
     return step.failure ? error_text(*step.failure) : "";
 }
 
+// For the step of unknown outcome: what the line held when it was read again.
+std::string read_again_text(const apply_step& step) {
+    std::size_t landed = 0, known = 0;
+    for (const auto& c : step.changes) {
+        known += c.now.has_value();
+        landed += c.now == c.to;
+    }
+    if (known < step.changes.size()) return "";
+    if (landed == step.changes.size()) return "; read again: the write had landed";
+    if (landed == 0) return "; read again: the write had not landed";
+    return "; read again: the write had landed in part";
+}
+
 std::string step_heading(const apply_step& step, std::string_view done_word) {
     std::string text = line_name(step) + ": ";
     if (step.outcome == step_outcome::applied) {
         return text + std::string(done_word) + " (" + puts_text(step.puts) + ")\n";
     }
+    const std::string again = step.outcome == step_outcome::unknown ? read_again_text(step) : "";
     return text + std::string(ifc_client::outcome_text(step.outcome)) + ": " + failure_text(step) +
-           "\n";
+           again + "\n";
 }
 
 json step_json(const apply_step& step, bool planned) {
