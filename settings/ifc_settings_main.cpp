@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -160,6 +161,13 @@ int print_completions(const std::vector<std::string>& args) {
     } else if (current.starts_with('-')) {
         for (const auto& o : ifc_tool::option_words(cl.app))
             candidates.push_back(o.name);
+        // The chosen command's own options (export -o, write --dir).
+        if (const CLI::App* command = ifc_tool::find_command(cl.app, before).command) {
+            for (const auto& o : ifc_tool::option_words(*command)) {
+                if (std::find(candidates.begin(), candidates.end(), o.name) == candidates.end())
+                    candidates.push_back(o.name);
+            }
+        }
     } else if (ifc_tool::find_command(cl.app, before).command == nullptr) {
         candidates = {"dump", "check", "export", "write"};
     }

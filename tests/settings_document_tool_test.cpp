@@ -96,13 +96,20 @@ const std::vector<std::string> every_section_lines{
 
 class DocumentTool : public testing::Test {
   protected:
+    // Every document a test writes itself is checked against the schema as well, at its end.
+    void TearDown() override {
+        if (!written.empty()) test_support::expect_valid_by_schema(written);
+    }
+
     std::string write_document(const std::string& name, const settings_document& doc) {
         const std::string path = dir.file(name);
-        test_support::write_file(path, ifc_client::format_document(doc));
+        written.push_back(ifc_client::format_document(doc));
+        test_support::write_file(path, written.back());
         return path;
     }
 
     test_support::temp_dir dir;
+    std::vector<std::string> written;
 };
 
 // A technician exports loom 7, applies the document to loom 8 with a dry run first, and diff
@@ -245,6 +252,7 @@ TEST_P(DocumentToolFault, InTheMiddleOfAnApplyIsRestored) {
     test_support::temp_dir dir;
     const std::string path = dir.file("wanted.json");
     test_support::write_file(path, ifc_client::format_document(wanted));
+    test_support::expect_valid_by_schema({*read_file(path)});
 
     test_support::proxy_process proxy(server.port(), {c.rules, {"--seed", "1"}});
     std::vector<std::string> args = c.options;
