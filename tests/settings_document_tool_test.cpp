@@ -4,6 +4,7 @@
 // round trips through files and a live server. Every document the tools write is checked
 // against the schema in docs/.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <memory>
@@ -492,6 +493,26 @@ TEST_F(DocumentTool, SettingsWriteLeavesEveryOtherByte) {
                            ": status: the key \"mode\" is missing (and 1 more problem)\n");
     run = run_settings_tool({"write", path, "--dir", dir.file("nowhere")});
     EXPECT_EQ(run.status, settings_unusable) << context(run);
+}
+
+// A settings file name that is no regular file (a FIFO nobody writes) holds no command of
+// ifc-settings up: it is named and refused. Two files of one table are a usage error.
+TEST_F(DocumentTool, SettingsFilesThatCannotBeUsed) {
+    const std::string fifo = dir.file("ifc_set.set");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"export", dir.path()}, {"check", fifo}, {"dump", fifo}}) {
+        const tool_run run = run_settings_tool(args);
+        EXPECT_EQ(run.status, settings_unusable) << context(run);
+        EXPECT_EQ(run.err, "ifc-settings: cannot read " + fifo + ": not a regular file\n");
+    }
+    const std::string image = test_support::settings_model{}.interface_image();
+    test_support::write_file(dir.file("a.set"), image);
+    test_support::write_file(dir.file("b.set"), image);
+    const tool_run run = run_settings_tool({"export", dir.file("a.set"), dir.file("b.set")});
+    EXPECT_EQ(run.status, 1) << context(run);
+    EXPECT_EQ(run.err, "ifc-settings: usage: " + dir.file("a.set") + " and " + dir.file("b.set") +
+                           " both hold the interface table\n");
 }
 
 // diff takes a document, a settings directory or a server on either side.
