@@ -1,5 +1,6 @@
 #include "client/connection.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -149,6 +150,15 @@ result<connection> connection::open(const endpoint& where) {
     setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     return connection(std::move(fd), where);
+}
+
+std::string connection::peer_address() const {
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    if (!fd_ || ::getpeername(fd_.get(), reinterpret_cast<sockaddr*>(&peer), &len) != 0) return "";
+    char text[INET_ADDRSTRLEN] = "";
+    ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(peer.sin_port));
 }
 
 error connection::fail(errc code, std::string detail) {

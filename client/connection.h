@@ -54,6 +54,8 @@ class connection {
     status disconnect_and_wait();
 
     bool is_open() const { return static_cast<bool>(fd_); }
+    // The address and port the connection reached, "10.0.0.7:9002"; "" once it is closed.
+    std::string peer_address() const;
 
     // Byte-level access for tools and tests that speak to the server below the exchanges.
     status send_bytes(std::string_view bytes);

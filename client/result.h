@@ -42,6 +42,7 @@ class result {
     T& value() { return std::get<0>(state_); }
     const T& value() const { return std::get<0>(state_); }
     T* operator->() { return &value(); }
+    const T* operator->() const { return &value(); }
     const error& failure() const { return std::get<1>(state_); }
     errc code() const { return failure().code; }
 

@@ -1,7 +1,8 @@
 // Writes the seed corpora and dictionaries of the fuzz targets from the system's own texts:
 // the command names of the dispatch tables, the answers that the read commands give on a
-// fresh installation (sent back as write arguments, as a terminal does), and the default
-// settings images. Run it after a change of commands or defaults, and commit what it writes:
+// fresh installation (sent back as write arguments, as a terminal does), the default
+// settings images, and the settings document of those answers. Run it after a change of commands or
+// defaults, and commit what it writes:
 //
 //   build/fuzz/fuzz/fuzz_seeds fuzz
 #include <sys/stat.h>
@@ -16,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "client/document_json.h"
+#include "client/settings_document.h"
 #include "fuzz/proxy_tracker_input.h"
 #include "fuzz/scratch_dir.h"
 #include "ifc/ifc_net.h"
@@ -318,6 +321,42 @@ int main(int argc, char** argv) {
                        segment(false, step::reset) + segment(true, step::end));
     }
 
+    // Settings documents: a whole machine as a fresh installation answers, and a part of one.
+    std::vector<std::string> document_words;
+    {
+        const fs::path documents = root / "corpus" / "document";
+        const auto line = [](std::string_view name) {
+            auto parsed = ifc_client::parse_token_line(answer_of(name));
+            if (!parsed) std::exit(1);
+            return parsed.value();
+        };
+        ifc_client::settings_document doc;
+        doc.name = "loom 7";
+        doc.source = {"loom7", "10.0.0.7:9002", {}};
+        doc.taken_at = "2026-12-10T08:15:00Z";
+        doc.program = "fuzz_seeds";
+        doc.status = line("IFC_get_stat");
+        doc.selection = line("IFC_get_select_item");
+        for (int colour = protocol::first_colour; colour <= protocol::last_colour; ++colour) {
+            const std::string n = std::to_string(colour);
+            auto valves = line("IFC_get_on_off_" + n);
+            valves.erase(valves.begin());  // the constant ATC_TO_DELAY
+            doc.colours.push_back({colour, line("IFC_get_Tot_Twt_" + n), valves});
+        }
+        doc.histogram_selection = ifc_client::histogram_choice{{1, "tw"}, {2, "tw"}};
+        write_seed(documents, "machine.json", ifc_client::format_document(doc));
+        ifc_client::settings_document part;
+        part.colour_block(3).valves = doc.colour(3)->valves;
+        part.source.files = {"/var/lib/ifc-server/valve_fp.set"};
+        write_seed(documents, "valves_of_colour_3.json", ifc_client::format_document(part));
+        for (const std::string_view word :
+             {"\"format\"", "\"ifc-settings-document\"", "\"version\"", "\"colours\"", "\"colour\"",
+              "\"targets\"", "\"valves\"", "\"status\"", "\"selection\"", "\"histogram_selection\"",
+              "\"left_item\"", "\"source\"", "\"files\"", "\"taken_at\"", "\"written_by\""}) {
+            document_words.emplace_back(word);
+        }
+    }
+
     // Dictionaries: tokens and names the targets' inputs are made of.
     const fs::path dict = root / "dict";
     fs::create_directories(dict);
@@ -363,6 +402,7 @@ int main(int argc, char** argv) {
     }
     tracker_words.insert(tracker_words.end(), put_names.begin(), put_names.end());
     write_dict(dict / "proxy_tracker.dict", tracker_words);
+    write_dict(dict / "document.dict", document_words);
     std::fprintf(stderr, "seeds written under %s\n", root.c_str());
     return 0;
 }

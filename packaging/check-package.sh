@@ -25,6 +25,7 @@ for file in usr/bin/ifc-server usr/bin/ifc-client usr/bin/ifc-settings usr/bin/i
             usr/lib/systemd/system/ifc-server.service usr/lib/systemd/system/ifc-gateway.service \
             etc/ifc-gateway.conf \
             $doc/README.md $doc/protocol.md $doc/operations.md $doc/client.md $doc/gateway.md \
+            $doc/settings-documents.md $doc/settings-document.schema.json \
             $doc/copyright $doc/changelog.gz \
             usr/share/man/man1/ifc-server.1.gz usr/share/man/man1/ifc-client.1.gz \
             usr/share/man/man1/ifc-settings.1.gz usr/share/man/man1/ifc-gateway.1.gz \

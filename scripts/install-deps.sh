@@ -24,8 +24,10 @@ declare -A packages=(
   [build]="g++ cmake ninja-build make pkg-config libcli11-dev nlohmann-json3-dev libedit-dev
            libcpp-httplib-dev"
   # The gateway's tests: a real Prometheus and promtool, and a headless Chromium driven
-  # through chromedriver by the system python's selenium.
-  [test]="libgtest-dev libgmock-dev systemd prometheus chromium chromium-driver python3-selenium"
+  # through chromedriver by the system python's selenium. The settings documents' tests check
+  # every document against its JSON Schema with the system python's jsonschema.
+  [test]="libgtest-dev libgmock-dev systemd prometheus chromium chromium-driver python3-selenium
+          python3-jsonschema"
   [fuzz]="clang clang-14 libclang-rt-14-dev"
   [package]="dpkg-dev file help2man systemd"
 )

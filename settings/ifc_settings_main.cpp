@@ -1,17 +1,20 @@
-// ifc-settings: shows and checks the settings files of the weft-insertion server. It only
-// reads: a settings file is never written.
+// ifc-settings: shows and checks the settings files of the weft-insertion server, makes the
+// settings document of two files and the files of a document. Only "write" writes files.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
 #include <optional>
 #include <string>
 
+#include "settings/document_files.h"
 #include "settings/settings_image.h"
 #include "settings/settings_output.h"
+#include "settings/whole_file.h"
 #include "tools/cli_words.h"
 
 #ifndef IFC_VERSION
@@ -20,15 +23,7 @@
 
 namespace {
 
-namespace exit_code {
-constexpr int ok = 0;  // dumped, or the file is sound
-constexpr int usage = 1;
-constexpr int unreadable = 2;  // the file cannot be read, or its table cannot be told
-constexpr int not_sound = 3;
-}  // namespace exit_code
-
-// Far above both tables: anything larger is not a settings file.
-constexpr std::size_t largest_file = 1 << 20;
+namespace exit_code = settings_tool::exit_code;
 
 // The values of --table.
 const std::vector<std::string> table_labels{"interface", "valve"};
@@ -36,6 +31,13 @@ const std::vector<std::string> table_labels{"interface", "valve"};
 constexpr const char* manual = R"(Commands:
   ifc-settings dump FILE    every record: index, type, name, slots 0..6, min, max, group
   ifc-settings check FILE   whether the server can use the file as it is
+  ifc-settings export [-o FILE] [--name NAME] [--note TEXT] DIR|FILE...
+                            the settings document of the settings files (the two
+                            files in directory DIR, or the files named)
+  ifc-settings write DOC --dir DIR
+                            the settings files of document DOC (- for standard
+                            input) in DIR: on top of the files there, or of the
+                            default images where there are none
 
 Files:
   The server keeps its settings in two files in its working directory: "ifc_set.set"
@@ -44,6 +46,18 @@ Files:
   records (type, name, slots 0..6, min, max, group), ended by a record of type 0. The
   table is told by the file's name, else by its size; --table names it for a renamed
   short file. Slot N of a per-colour record holds the value of weft colour N.
+
+Documents:
+  A settings document (JSON, see ifc-client --help and the schema
+  settings-document.schema.json in the documentation) holds every setting of one
+  machine. export reads the values as the server's read commands do; it refuses
+  files the server would replace (a short file) and values no document may hold,
+  naming each. write stores every value of the document into its slot as the
+  server's write commands do, and leaves every other byte of the files as it was;
+  each file is replaced whole and atomically, as the server saves it (a temporary
+  file beside it, flushed, renamed over it), and only when a value changes. It
+  refuses, writing nothing, when a record a value belongs in cannot take it. Only
+  write writes files; the other commands only read.
 
 Checks:
   check reports as problems (the file is not sound): a short file (the server would
@@ -55,44 +69,20 @@ Checks:
   --json all of them.
 
 Exit status:
-  0  dump: done; check: the file is sound
+  0  done; check: the file is sound
   1  usage error
-  2  the file cannot be read, or (check) its table cannot be told
-  3  check: the file is not sound
+  2  a file cannot be read or written, or its table cannot be told
+  3  check: the file is not sound; export, write: a file cannot be used (it is
+     short, or a record a value belongs in is missing or damaged)
+  4  write: the document is refused (its message names the value's path)
 
 Examples:
   ifc-settings dump ifc_set.set
   ifc-settings --json check state/valve_fp.set
   ifc-settings --table valve check backup.bin
+  ifc-settings export -o loom7.json --name "loom 7" /var/lib/ifc-server
+  ifc-settings write loom7.json --dir /srv/replacement
 )";
-
-// The whole file, or the reason why it cannot be had.
-std::optional<std::string> read_whole(const std::string& path, std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = "cannot open " + path + ": " + std::strerror(errno);
-        return std::nullopt;
-    }
-    std::string bytes;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t k = ::read(fd, buffer, sizeof buffer);
-        if (k < 0 && errno == EINTR) continue;
-        if (k < 0) {
-            error = "cannot read " + path + ": " + std::strerror(errno);
-            break;
-        }
-        if (k == 0) break;
-        bytes.append(buffer, static_cast<std::size_t>(k));
-        if (bytes.size() > largest_file) {
-            error = path + " is larger than any settings file";
-            break;
-        }
-    }
-    ::close(fd);
-    if (!error.empty()) return std::nullopt;
-    return bytes;
-}
 
 int fail(int status, const std::string& message) {
     std::cerr << "ifc-settings: " << message << '\n';
@@ -101,14 +91,18 @@ int fail(int status, const std::string& message) {
 
 struct command_line {
     CLI::App app{
-        "ifc-settings: shows and checks the settings files of the weft-insertion server (read "
-        "only).",
+        "ifc-settings: shows and checks the settings files of the weft-insertion server, and "
+        "turns them into settings documents and back.",
         "ifc-settings"};
     bool json = false;
     std::string table_label;
     std::string path;
     CLI::App* dump = nullptr;
     CLI::App* check = nullptr;
+    CLI::App* export_files = nullptr;
+    CLI::App* write = nullptr;
+    settings_tool::export_request export_request;
+    settings_tool::write_request write_request;
 
     command_line() {
         app.footer(manual);
@@ -128,6 +122,29 @@ struct command_line {
             sub->set_help_flag("-h,--help", "show this text and exit");
             sub->add_option("FILE", path, "settings file")->required();
         }
+        export_files = app.add_subcommand("export", "the settings document of settings files");
+        export_files
+            ->add_option("PATHS", export_request.paths,
+                         "a directory holding the settings files, or the files")
+            ->required();
+        export_files
+            ->add_option("-o,--output", export_request.output,
+                         "write the document to FILE instead of standard output")
+            ->type_name("FILE");
+        export_files->add_option("--name", export_request.name, "the document's name")
+            ->type_name("NAME");
+        export_files->add_option("--note", export_request.note, "a note kept in the document")
+            ->type_name("TEXT");
+        write = app.add_subcommand("write", "the settings files of a document, into a directory");
+        write->add_option("DOC", write_request.document, "the document (- for standard input)")
+            ->required();
+        write->add_option("--dir", write_request.dir, "the directory of the settings files")
+            ->type_name("DIR")
+            ->required();
+        for (CLI::App* sub : {export_files, write}) {
+            sub->group("Commands");
+            sub->set_help_flag("-h,--help", "show this text and exit");
+        }
     }
 };
 
@@ -144,8 +161,15 @@ int print_completions(const std::vector<std::string>& args) {
     } else if (current.starts_with('-')) {
         for (const auto& o : ifc_tool::option_words(cl.app))
             candidates.push_back(o.name);
+        // The chosen command's own options (export -o, write --dir).
+        if (const CLI::App* command = ifc_tool::find_command(cl.app, before).command) {
+            for (const auto& o : ifc_tool::option_words(*command)) {
+                if (std::find(candidates.begin(), candidates.end(), o.name) == candidates.end())
+                    candidates.push_back(o.name);
+            }
+        }
     } else if (ifc_tool::find_command(cl.app, before).command == nullptr) {
-        candidates = {"dump", "check"};
+        candidates = {"dump", "check", "export", "write"};
     }
     for (const std::string& c : ifc_tool::starting_with(candidates, current))
         std::cout << c << '\n';
@@ -179,9 +203,15 @@ int main(int argc, char** argv) {
                     std::string("usage: ") + e.what() + " (see 'ifc-settings --help')");
     }
 
-    std::string error;
-    const auto bytes = read_whole(cl.path, error);
-    if (!bytes) return fail(exit_code::unreadable, error);
+    if (cl.export_files->parsed()) return settings_tool::run_export(cl.export_request);
+    if (cl.write->parsed()) {
+        cl.write_request.json = cl.json;
+        return settings_tool::run_write(cl.write_request);
+    }
+
+    const settings_tool::whole_file file = settings_tool::read_whole(cl.path);
+    if (!file.bytes) return fail(exit_code::unreadable, file.error);
+    const std::optional<std::string>& bytes = file.bytes;
     const auto table = cl.table_label.empty() ? settings_tool::recognise(cl.path, bytes->size())
                                               : settings_tool::table_by_label(cl.table_label);
 

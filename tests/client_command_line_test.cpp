@@ -15,7 +15,7 @@ namespace {
 
 using test_support::tool_run;
 
-constexpr int ok = 0, usage = 1, unknown_command = 3;
+constexpr int ok = 0, usage = 1, unknown_command = 3, document = 8;
 
 struct words_case {
     const char* name;
@@ -149,6 +149,30 @@ INSTANTIATE_TEST_SUITE_P(
                    usage,
                    "ifc-client: usage: --host 10.0.0.5:9100 and --port 9200 name different "
                    "ports\n"},
+        words_case{"DiffWithOneSide",
+                   {"diff", "loom7.json"},
+                   document,
+                   "ifc-client: usage: diff needs A and B, each a document, a settings "
+                   "directory or a server HOST[:PORT] (e.g. 'ifc-client diff loom7.json "
+                   "10.0.0.8')\n"},
+        words_case{"MistypedDiffOptionIsNoDifference",
+                   {"diff", "--onyl", "valves", "a.json", "b.json"},
+                   document,
+                   "ifc-client: unknown option '--onyl'; did you mean '--only'?\n"},
+        words_case{"ApplyWithoutDocument",
+                   {"apply", "--dry-run"},
+                   usage,
+                   "ifc-client: usage: apply needs DOC, one settings document (e.g. 'ifc-client "
+                   "apply loom7.json --dry-run')\n"},
+        words_case{"UnknownSection",
+                   {"apply", "loom7.json", "--only", "valve"},
+                   usage,
+                   "ifc-client: usage: unknown section 'valve' (sections: status, selection, "
+                   "targets, valves, histogram-selection)\n"},
+        words_case{"ColourOutsideTheScope",
+                   {"apply", "loom7.json", "--colours", "1,7"},
+                   usage,
+                   "ifc-client: usage: colour 7 is not a weft colour 1..6\n"},
         words_case{"HelpOfAMistypedCommand",
                    {"help", "valvs"},
                    usage,
@@ -208,6 +232,10 @@ INSTANTIATE_TEST_SUITE_P(
                     {"__complete", "histogram", "select", "left", "3", "tw"},
                     "tw\ntw_tbw\n",
                     true},
+        answer_case{"CompletesSections",
+                    {"__complete", "apply", "x.json", "--only", "h"},
+                    "histogram-selection\n",
+                    true},
         answer_case{"CompletesCommandNames",
                     {"__complete", "--json", "get", "IFC_get_st"},
                     "IFC_get_stat\n",
@@ -250,7 +278,13 @@ TEST(ClientHelp, DocumentsEveryCommandOptionAndExitStatus) {
                                   "ifc-settings check",
                                   "IFC_get_hist_cntdatL",
                                   "MLETOFF_set_btnstat",
-                                  "6  not applied"}) {
+                                  "6  not applied",
+                                  "export [-o FILE] [--name NAME] [--note TEXT]",
+                                  "diff A B [--only SECTIONS] [--colours LIST]",
+                                  "apply DOC [--dry-run]",
+                                  "settings-document.schema.json",
+                                  "7  outcome unknown",
+                                  "8  a settings document"}) {
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
     }
 }

@@ -7,6 +7,7 @@
 
 #include "client/commands.h"
 #include "client/histogram.h"
+#include "client/settings_document.h"
 #include "client/token_line.h"
 #include "client/tool/help_text.h"
 #include "client/tool/verbs.h"
@@ -43,6 +44,14 @@ std::string to_see(origin from) {
     return from == origin::prompt ? "type 'help'" : "see 'ifc-client --help'";
 }
 
+// --only and --colours of diff and apply.
+void add_scope_options(CLI::App& sub, document_options& d) {
+    sub.add_option("--only", d.only,
+                   "only these sections: status,selection,targets,valves,histogram-selection")
+        ->type_name("SECTIONS");
+    sub.add_option("--colours", d.colours, "only these colours, e.g. 1,3")->type_name("LIST");
+}
+
 // The positionals a verb takes.
 void add_arguments(CLI::App& sub, const verb& v, app_with_targets& a) {
     request& c = a.command;
@@ -68,6 +77,23 @@ void add_arguments(CLI::App& sub, const verb& v, app_with_targets& a) {
             break;
         case arguments::words:
             sub.add_option("WORDS", c.words, "see below");
+            break;
+        case arguments::export_options:
+            sub.add_option("-o,--output", c.document.output,
+                           "write the document to FILE instead of standard output")
+                ->type_name("FILE");
+            sub.add_option("--name", c.document.name, "the document's name")->type_name("NAME");
+            sub.add_option("--note", c.document.note, "a note kept in the document")
+                ->type_name("TEXT");
+            break;
+        case arguments::two_sides:
+            sub.add_option("SIDES", c.words, "A and B: documents, settings directories or servers");
+            add_scope_options(sub, c.document);
+            break;
+        case arguments::document:
+            sub.add_option("DOC", c.words, "the settings document (- for standard input)");
+            sub.add_flag("--dry-run", c.document.dry_run, "show the changes, send nothing");
+            add_scope_options(sub, c.document);
             break;
     }
 }
@@ -213,10 +239,29 @@ std::optional<std::string> check_arguments(const verb& v, app_with_targets& a) {
             c.colour = *n;
             break;
         }
+        case arguments::two_sides:
+            if (c.words.size() != 2) {
+                return "diff needs A and B, each a document, a settings directory or a server "
+                       "HOST[:PORT] (e.g. '" +
+                       c.command_text("diff loom7.json 10.0.0.8") + "')";
+            }
+            break;
+        case arguments::document:
+            if (c.words.size() != 1) {
+                return "apply needs DOC, one settings document (e.g. '" +
+                       c.command_text("apply loom7.json --dry-run") + "')";
+            }
+            break;
         case arguments::none:
         case arguments::changes:
         case arguments::words:
+        case arguments::export_options:
             break;
+    }
+    if (v.takes == arguments::two_sides || v.takes == arguments::document) {
+        if (auto scope = ifc_client::parse_scope(c.document.only, c.document.colours); !scope) {
+            return scope.failure().detail;
+        }
     }
     return std::nullopt;
 }
@@ -311,14 +356,29 @@ std::vector<std::string> verb_completions(const verb& v, const std::vector<std::
             return n == 0 ? colour_words() : key_words(v.keys, {words.begin() + 1, words.end()});
         case arguments::words:
             return histogram_completions(words);
+        case arguments::export_options:
+        case arguments::two_sides:
+        case arguments::document:
+            return {};  // file names and addresses: the shell's
     }
     return {};
 }
 
+// The values of --only and --colours.
+std::vector<std::string> scope_values(std::string_view option) {
+    if (option == "--colours") return colour_words();
+    std::vector<std::string> words;
+    for (ifc_client::section s : ifc_client::all_sections)
+        words.emplace_back(ifc_client::section_word(s));
+    return words;
+}
+
 }  // namespace
 
-parse_result parse_arguments(const std::vector<std::string>& args, const global_options& defaults,
-                             origin from, std::ostream& out) {
+namespace {
+
+parse_result parse_line(const std::vector<std::string>& args, const global_options& defaults,
+                        origin from, std::ostream& out) {
     global_options options = defaults;
     app_with_targets a;
     a.json = defaults.format == output_format::json;
@@ -364,6 +424,24 @@ parse_result parse_arguments(const std::vector<std::string>& args, const global_
     return parse_result{line, exit_status::ok, {}};
 }
 
+}  // namespace
+
+parse_result parse_arguments(const std::vector<std::string>& args, const global_options& defaults,
+                             origin from, std::ostream& out) {
+    parse_result parsed = parse_line(args, defaults, from, out);
+    // diff answers as diff does: 1 means "different", so its usage errors take another status.
+    if (parsed.status == exit_status::usage) {
+        global_options options;
+        app_with_targets a;
+        define(a, options, from);
+        const command_position at = find_command(a.app, args);
+        if (at.command != nullptr && at.command->get_name() == "diff") {
+            parsed.status = exit_status::document;
+        }
+    }
+    return parsed;
+}
+
 std::string help_text(origin from) {
     global_options options;
     app_with_targets a;
@@ -384,8 +462,10 @@ std::vector<std::string> completions(const std::vector<std::string>& args,
         return names;
     };
     if (!args.empty()) {
-        // The value of an option: nothing to offer.
+        // The value of an option: nothing to offer, but for the scope of diff and apply.
         const std::string& last = args.back();
+        if (last == "--only" || last == "--colours")
+            return starting_with(scope_values(last), current);
         for (const option_word& o : option_words(a.app)) {
             if (o.name == last && o.takes_value) return {};
         }

@@ -14,6 +14,14 @@ inline constexpr int unknown_command = 3;
 inline constexpr int protocol = 4;     // time-out, connection closed, answer not understood
 inline constexpr int rejected = 5;     // the server answered "ERR!"
 inline constexpr int not_applied = 6;  // a write's read-back does not show the new value
+// A write went out whole, but the server's "FIN" or the read-back after it did not come: the
+// server may or may not hold the new values (ifc-client reads them again to tell).
+inline constexpr int outcome_unknown = 7;
+// A settings document or settings directory cannot be read, is refused, or cannot be written.
+// Also every usage error of diff, whose status 1 means "the two differ", as diff's does.
+inline constexpr int document = 8;
+// diff: the two sides hold different values.
+inline constexpr int different = 1;
 
 // The status for a failed exchange on an open connection.
 constexpr int of(ifc_client::errc code) {
@@ -33,6 +41,11 @@ constexpr int of(ifc_client::errc code) {
             return protocol;
     }
     return protocol;
+}
+
+// The status for a failed exchange, a write of unknown outcome included.
+constexpr int of(const ifc_client::error& e) {
+    return e.outcome_unknown ? outcome_unknown : of(e.code);
 }
 
 }  // namespace ifc_tool::exit_status

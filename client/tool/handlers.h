@@ -19,6 +19,9 @@ reply run_targets(session& s, const request& r);
 reply run_valves(session& s, const request& r);
 reply run_timing(session& s, const request& r);
 reply run_histogram(session& s, const request& r);
+reply run_export(session& s, const request& r);
+reply run_diff(session& s, const request& r);
+reply run_apply(session& s, const request& r);
 
 // f(connection) over the session's connection, or the reply that it cannot be had.
 template <class F>

@@ -25,6 +25,16 @@ Settings:
 
 )";
 
+constexpr std::string_view documents_intro = R"(
+Settings documents:
+  A settings document is a JSON file with every setting of one machine (status,
+  selection, the targets and valve angles of each colour, the histogram selection)
+  and where and when they were read; its format is described by
+  settings-document.schema.json in the documentation. ifc-settings exports and
+  writes the settings files themselves.
+
+)";
+
 constexpr std::string_view measurements_intro = R"(
 Measurements and histograms:
 )";
@@ -73,7 +83,9 @@ Without a command:
 
 Settings files:
   "ifc-settings dump FILE" shows every record of "ifc_set.set" or "valve_fp.set";
-  "ifc-settings check FILE" says whether the file is sound (see ifc-settings --help).
+  "ifc-settings check FILE" says whether the file is sound; "ifc-settings export"
+  and "ifc-settings write" turn the files into a settings document and back (see
+  ifc-settings --help).
 
 Exit status:
   0  success
@@ -86,6 +98,12 @@ Exit status:
   5  refused by the server ("ERR!": the request is too large)
   6  not applied: a write was sent, but its read-back does not show the requested
      value
+  7  outcome unknown: a write went out whole, but its confirmation (FIN) or its
+     read-back did not come; ifc-client reads the setting again on a new
+     connection and says what the server holds
+  8  a settings document or directory cannot be read, is refused, or cannot be
+     written (and every usage error of diff, whose 1 means "different")
+  diff: 0 equal, 1 different, 2 or more an error
 
 Examples:
   ifc-client status
@@ -98,6 +116,9 @@ Examples:
   ifc-client --json timing 2
   ifc-client --raw get IFC_get_on_off_1
   ifc-client put IFC_set_stat "color:2 mode:0 totw_sw:0"
+  ifc-client --host 10.0.0.7 export -o loom7.json --name "loom 7"
+  ifc-client diff loom7.json 10.0.0.8
+  ifc-client --host 10.0.0.8 apply loom7.json --dry-run
   ifc-client --host 10.0.0.5:9002 --wait 5 ping
   printf 'status\ntargets 1\n' | ifc-client --host 10.0.0.5
 )";
@@ -114,6 +135,7 @@ std::string manuals_of(verb_group group) {
 
 std::string client_manual() {
     return std::string(usage) + std::string(settings_intro) + manuals_of(verb_group::settings) +
+           std::string(documents_intro) + manuals_of(verb_group::documents) +
            std::string(measurements_intro) + manuals_of(verb_group::measurements) +
            std::string(raw_intro) + manuals_of(verb_group::raw) + std::string(command_lists) +
            std::string(rest);

@@ -140,9 +140,42 @@ reply read_selection(ifc_client::connection& conn) {
     return out;
 }
 
-reply write_selection(ifc_client::connection& conn, histogram_side side, int colour,
+// After a write of unknown outcome: one read on a new connection tells what the server holds.
+reply selection_read_again(session& s, const ifc_client::error& failure, histogram_side side,
+                           int colour, const std::string& item) {
+    reply out;
+    out.status = exit_status::outcome_unknown;
+    out.json = {{"command", "histogram select"}, {"applied", nullptr}};
+    s.close();
+    auto conn = s.connection();
+    auto now = conn ? ifc_client::read_histogram_selection(*conn.value())
+                    : ifc_client::result<ifc_client::histogram_selection>(conn.failure());
+    if (!now) {
+        out.error = "outcome unknown: " + failure.detail +
+                    "; reading the selection again on a new connection failed too (" +
+                    std::string(ifc_client::errc_name(now.code())) + ": " + now.failure().detail +
+                    ")";
+        return out;
+    }
+    out.answers.push_back(now->answer);
+    out.json.update(json_of(now.value()));
+    const auto& shown = now->of(side);
+    const std::string side_text(ifc_client::side_name(side));
+    out.error = read_again_text(
+        failure, shown.colour == colour && shown.item == item
+                     ? "holds " + side_text + " colour " + std::to_string(colour) + " item " + item
+                     : "shows " + side_text + " colour " + std::to_string(shown.colour) + " item " +
+                           shown.item + " (asked for colour " + std::to_string(colour) + " item " +
+                           item + ")");
+    return out;
+}
+
+reply write_selection(session& s, ifc_client::connection& conn, histogram_side side, int colour,
                       const std::string& item) {
     auto report = ifc_client::write_histogram_selection(conn, side, colour, item);
+    if (!report && report.failure().outcome_unknown) {
+        return selection_read_again(s, report.failure(), side, colour, item);
+    }
     if (!report) return failed(report.failure());
     reply out;
     out.answers.push_back(report->after.answer);
@@ -228,7 +261,7 @@ reply run_select_words(session& s, const request& r) {
         return failed(argument.failure());
     }
     return connected(s, [&](ifc_client::connection& conn) {
-        return write_selection(conn, side, colour.value(), w[3]);
+        return write_selection(s, conn, side, colour.value(), w[3]);
     });
 }
 

@@ -16,9 +16,10 @@ reply failed(int status, std::string message) {
 reply failed(const ifc_client::error& e) {
     // A request refused before it was sent is the operator's mistake: say so plainly.
     std::string message(e.code == ifc_client::errc::bad_request ? std::string_view("usage")
-                                                                : ifc_client::errc_name(e.code));
+                        : e.outcome_unknown ? std::string_view("outcome unknown")
+                                            : ifc_client::errc_name(e.code));
     if (!e.detail.empty()) message += ": " + e.detail;
-    return failed(exit_status::of(e.code), std::move(message));
+    return failed(exit_status::of(e), std::move(message));
 }
 
 bool stdout_is_terminal() {
@@ -44,7 +45,10 @@ void print_reply(const reply& r, output_format format) {
     std::cout.flush();
     for (const std::string& w : r.warnings)
         std::cerr << "ifc-client: warning: " << w << '\n';
-    if (r.status != exit_status::ok) std::cerr << "ifc-client: " << r.error << '\n';
+    // A status without an error line is an answer, not a failure (diff: "different").
+    if (r.status != exit_status::ok && !r.error.empty()) {
+        std::cerr << "ifc-client: " << r.error << '\n';
+    }
     std::cerr.flush();
 }
 

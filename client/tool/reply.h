@@ -20,7 +20,7 @@ struct reply {
     nlohmann::ordered_json json;       // one object, or null when there is nothing to show
     std::vector<std::string> answers;  // the server's answers as received, for --raw
     int status = exit_status::ok;
-    std::string error;                  // one line for standard error when status is not ok
+    std::string error;  // one line for standard error when status is not ok (none: no failure)
     std::vector<std::string> warnings;  // lines for standard error; the status stays as it is
 };
 

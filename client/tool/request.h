@@ -31,11 +31,22 @@ enum class origin {
     prompt,
 };
 
+// The options of the document commands (export, diff, apply).
+struct document_options {
+    std::string output;    // export -o FILE; "" for standard output
+    std::string name;      // export --name
+    std::string note;      // export --note
+    bool dry_run = false;  // apply --dry-run
+    std::string only;      // diff, apply --only: sections, comma-separated
+    std::string colours;   // diff, apply --colours: colours, comma-separated
+};
+
 struct request {
     std::string verb;                // the command: get, put, ping, status, ...
     std::string name;                // get and put: the server command's name
     int colour = 0;                  // targets, timing, valves
-    std::vector<std::string> words;  // everything after that
+    std::vector<std::string> words;  // everything after that (diff: A and B; apply: DOC)
+    document_options document;
     bool force = false;
     origin from = origin::command_line;
 

@@ -65,6 +65,20 @@ ifc_client::status check_changes(const request& r, const setting_words& words,
     return ifc_client::done{};
 }
 
+// After a write of unknown outcome: one read of the setting on a new connection tells what the
+// server holds now.
+template <class Read, class Table>
+reply read_again(session& s, nlohmann::ordered_json head, const ifc_client::error& failure,
+                 Read read, std::span<const change> changes, Table table) {
+    s.close();
+    auto conn = s.connection();
+    if (!conn) return unknown_outcome_reply(std::move(head), failure, conn.failure(), changes);
+    auto now = read(*conn.value());
+    reply out = unknown_outcome_reply(std::move(head), failure, now, changes);
+    if (now) out.table = table(now->line);
+    return out;
+}
+
 // Reads when there are no changes; else checks them (nothing is sent when they are not
 // sound), writes them and reads back. table renders the values.
 template <class Read, class Write, class Table>
@@ -80,9 +94,12 @@ reply read_or_write(session& s, const request& r, const setting_words& words,
             return read_reply(std::move(head), words.what, values.value(), table(values->line));
         }
         auto report = write(conn, changes.value(), rule_of(r));
-        if (!report) return failed(report.failure());
-        return write_reply(std::move(head), words.what, report.value(), changes.value(),
-                           table(report->after.line));
+        if (report) {
+            return write_reply(std::move(head), words.what, report.value(), changes.value(),
+                               table(report->after.line));
+        }
+        if (!report.failure().outcome_unknown) return failed(report.failure());
+        return read_again(s, std::move(head), report.failure(), read, changes.value(), table);
     });
 }
 
@@ -123,12 +140,18 @@ bool names_all(std::span<const change> changes) {
 }
 
 reply clear_selection(session& s) {
-    return connected(s, [](ifc_client::connection& conn) {
-        auto report = ifc_client::clear_selection(conn);
-        if (!report) return failed(report.failure());
+    return connected(s, [&](ifc_client::connection& conn) {
         std::vector<change> zeros;
         for (std::string_view key : cmd::selection_keys)
             zeros.push_back({std::string(key), 0});
+        auto report = ifc_client::clear_selection(conn);
+        if (!report && report.failure().outcome_unknown) {
+            return read_again(
+                s, {{"command", "select"}}, report.failure(),
+                [](ifc_client::connection& c) { return ifc_client::read_selection(c); }, zeros,
+                selection_table);
+        }
+        if (!report) return failed(report.failure());
         return write_reply({{"command", "select"}}, setting::selection, report.value(), zeros,
                            selection_table(report->after.line));
     });

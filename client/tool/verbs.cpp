@@ -29,7 +29,7 @@ bool histogram_reads(const request& r) {
            (r.words[0] == "left" || r.words[0] == "right" || r.words[0] == "select");
 }
 
-constexpr std::array<verb, 9> table{{
+constexpr std::array<verb, 12> table{{
     {"status", verb_group::settings, "machine status: weft colour, mode, TO/TW switch",
      R"(  status [color=N] [mode=N] [totw_sw=N]
       Machine status. color is the selected weft colour (1..6). mode and totw_sw
@@ -61,6 +61,53 @@ constexpr std::array<verb, 9> table{{
       ATC_TO_DELAY is shown but is a constant; sub nozzles 19 and 20 are not served.
 )",
      arguments::colour_and_changes, cmd::valve_keys, without_changes, run_valves},
+    {"export",
+     verb_group::documents,
+     "write every setting of the server as a settings document",
+     R"(  export [-o FILE] [--name NAME] [--note TEXT]
+      Reads every setting of the server in one connection and writes them as a
+      settings document (JSON) to standard output, or to FILE (replaced only once
+      the new document is complete). NAME and TEXT go into the document. Values
+      that no document may hold (from a damaged settings file) are refused, each
+      named with its path (exit status 8).
+)",
+     arguments::export_options,
+     {},
+     never,
+     run_export},
+    {"diff",
+     verb_group::documents,
+     "compare the settings of two documents, servers or settings directories",
+     R"(  diff A B [--only SECTIONS] [--colours LIST]
+      Compares two sets of settings value by value. A and B are each a document
+      (a file, - for standard input), a directory holding a server's two settings
+      files (read by ifc-settings), or a server, HOST[:PORT]; an existing file or
+      directory is taken as such. Prints one line per value that differs, e.g.
+      "colour 2  main_on  90 -> 100" (A's value, then B's). Exit status 0 when
+      they are equal, 1 when they differ, 2 or more for an error (8 for a usage
+      error), as diff does.
+)",
+     arguments::two_sides,
+     {},
+     never,
+     run_diff},
+    {"apply",
+     verb_group::documents,
+     "make the server hold a document's settings, with read-back and restore",
+     R"(  apply DOC [--dry-run] [--only SECTIONS] [--colours LIST]
+      Reads the server, then writes only what differs from document DOC (a file, -
+      for standard input): one write per settings line (the selection, whose write
+      command takes one item, one per item), each read back. When a step fails, the
+      lines already changed are written back to their old values, and the output
+      says what could not be restored and what the server holds now. --dry-run
+      shows the changes and sends nothing. --only limits it to SECTIONS: status,
+      selection, targets, valves, histogram-selection (comma-separated); --colours
+      to the colours in LIST (1..6, comma-separated).
+)",
+     arguments::document,
+     {},
+     never,
+     run_apply},
     {"timing",
      verb_group::measurements,
      "measured arrival timing of a weft colour (simulated)",

@@ -20,10 +20,13 @@ enum class arguments {
     colour,              // timing COLOUR
     colour_and_changes,  // targets, valves: COLOUR [KEY=VALUE ...]
     words,               // histogram WORD...
+    export_options,      // export [-o FILE] [--name NAME] [--note TEXT]
+    two_sides,           // diff A B [--only ...] [--colours ...]
+    document,            // apply DOC [--dry-run] [--only ...] [--colours ...]
 };
 
 // Where a verb stands in the manual.
-enum class verb_group { settings, measurements, raw };
+enum class verb_group { settings, documents, measurements, raw };
 
 struct verb {
     std::string_view name;

@@ -64,6 +64,42 @@ std::string damage_warning(std::string_view file, std::span<const std::string> s
            " tells)";
 }
 
+std::string read_again_text(const ifc_client::error& failure, std::string_view shows) {
+    return "outcome unknown: " + failure.detail + "; read again on a new connection, the server " +
+           std::string(shows);
+}
+
+reply unknown_outcome_reply(nlohmann::ordered_json head, const ifc_client::error& failure,
+                            const ifc_client::result<ifc_client::line_answer>& now,
+                            std::span<const change> changes) {
+    reply out;
+    out.status = exit_status::outcome_unknown;
+    out.json = std::move(head);
+    out.json["values"] = nullptr;
+    out.json["applied"] = nullptr;
+    if (!now) {
+        out.error = "outcome unknown: " + failure.detail +
+                    "; reading the setting again on a new connection failed too (" +
+                    std::string(ifc_client::errc_name(now.code())) + ": " + now.failure().detail +
+                    ")";
+        return out;
+    }
+    out.answers.push_back(now->text);
+    out.json["values"] = json_of(now->line);
+    const auto missed = ifc_client::unapplied(now->line, changes);
+    if (missed.empty()) {
+        out.error = read_again_text(failure, "holds the requested values");
+    } else {
+        std::string shows = "does not hold every requested value:";
+        for (const auto& m : missed) {
+            shows += " " + m.key + "=" + std::to_string(m.wanted) + " (reads " +
+                     value_text(m.found) + ")";
+        }
+        out.error = read_again_text(failure, shows);
+    }
+    return out;
+}
+
 reply read_reply(nlohmann::ordered_json head, ifc_client::setting what,
                  const ifc_client::line_answer& values, std::string table) {
     reply out;

@@ -20,6 +20,16 @@ reply write_reply(nlohmann::ordered_json head, ifc_client::setting what,
                   const ifc_client::write_report& report,
                   std::span<const ifc_client::change> changes, std::string table);
 
+// A write whose outcome is unknown (failure.outcome_unknown), with what a read on a new
+// connection shows (now), or why that read failed (now_failure): exit status outcome_unknown,
+// and the error line says whether the server holds the requested values. JSON: "applied" is
+// null, "values" what the new read shows (null when there is none).
+reply unknown_outcome_reply(nlohmann::ordered_json head, const ifc_client::error& failure,
+                            const ifc_client::result<ifc_client::line_answer>& now,
+                            std::span<const ifc_client::change> changes);
+// The text that tells what a read on a new connection shows of the requested values.
+std::string read_again_text(const ifc_client::error& failure, std::string_view shows);
+
 // The settings file a setting lives in, as the server names it.
 std::string_view settings_file_of(ifc_client::setting what);
 
