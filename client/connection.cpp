@@ -31,9 +31,12 @@ std::string header_with(std::string_view token, std::string_view rest) {
 }
 
 // What a time-out interrupted: sending, or waiting for the missing bytes.
+// A wait that ran out after the server had answered on this connection: it took the
+// connection, so it is not busy with another client; it stopped answering.
 std::string waiting_text(std::size_t missing) {
     if (missing == 0) return "sending";
-    return "waiting for " + std::to_string(missing) + " more bytes from the server";
+    return "the server stopped answering: waiting for " + std::to_string(missing) +
+           " more bytes from it";
 }
 
 timeval to_timeval(std::chrono::milliseconds ms) {
@@ -227,12 +230,14 @@ status connection::await_first_answer() {
     const auto first = std::min(queue_notice_after, patience);
     if (readable_within(fd_.get(), first)) return done{};
     if (first < patience) {
-        if (on_queued_) on_queued_();
+        if (on_queued_) on_queued_(patience);
         if (readable_within(fd_.get(), patience - first)) return done{};
     }
+    // No byte at all since the connection was made: a server busy with another client and one
+    // that does not answer cannot be told apart.
     return fail(errc::timeout, "no answer within " + seconds_text(patience) +
                                    ": the server is serving another client (it serves one at "
-                                   "a time) or does not answer");
+                                   "a time) or is not answering");
 }
 
 result<std::string> connection::recv_bytes(std::size_t count) {

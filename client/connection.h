@@ -31,9 +31,10 @@ struct endpoint {
     // The server serves one client at a time; a connection made meanwhile waits in its queue,
     // unanswered, until the server takes it. The first answer on a connection may therefore
     // take queue_wait (when that is longer than timeout); on_queued is called once when it is
-    // late, to tell the operator.
+    // late, to tell the operator, with the longest it will be waited for in all (the longer of
+    // queue_wait and timeout). A server that does not answer at all looks the same from here.
     std::chrono::milliseconds queue_wait{0};
-    std::function<void()> on_queued{};
+    std::function<void(std::chrono::milliseconds patience)> on_queued{};
 };
 
 class connection {
@@ -96,7 +97,7 @@ class connection {
     std::chrono::milliseconds timeout_;
     std::chrono::milliseconds deadline_;
     std::chrono::milliseconds queue_wait_;
-    std::function<void()> on_queued_;
+    std::function<void(std::chrono::milliseconds)> on_queued_;
     bool answered_ = false;
     // The end of the exchange under way; none outside the exchanges (byte-level access).
     std::optional<clock::time_point> exchange_end_;

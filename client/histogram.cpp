@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <span>
 #include <vector>
 
 #include "client/commands.h"
@@ -26,9 +27,31 @@ std::vector<std::string_view> fields_of(std::string_view text) {
     return fields;
 }
 
-error malformed(std::string_view what, std::string_view answer) {
-    return error{errc::protocol, "not a " + std::string(what) + ": \"" +
-                                     ifc_tool::escaped(answer.substr(0, 80)) + "\""};
+// The answer is not what; the first byte that does not fit is at.
+error malformed(std::string_view what, std::string_view answer, std::size_t at) {
+    return error{errc::protocol,
+                 "not a " + std::string(what) + ": " + ifc_tool::escaped_around(answer, at)};
+}
+
+// Where in answer the field (a view into it) goes wrong as a number: its first byte that no
+// number has, or its start when each byte could be part of one.
+std::size_t bad_byte_of(std::string_view answer, std::string_view field) {
+    const std::size_t start = static_cast<std::size_t>(field.data() - answer.data());
+    const std::size_t bad = field.find_first_not_of("-0123456789.");
+    return start + (bad == std::string_view::npos ? 0 : bad);
+}
+
+// Where an answer of the wrong number of fields goes wrong: at its first field that is no number,
+// else where the fields run out, or at the first field too many.
+std::size_t bad_byte_of(std::string_view answer, std::span<const std::string_view> fields,
+                        std::size_t expected) {
+    for (const std::string_view field : fields) {
+        if (field.empty() || field.find_first_not_of("-0123456789.") != std::string_view::npos) {
+            return bad_byte_of(answer, field);
+        }
+    }
+    if (fields.size() < expected) return answer.size();
+    return static_cast<std::size_t>(fields[expected].data() - answer.data());
 }
 
 std::optional<std::int64_t> parse_int64(std::string_view text) {
@@ -89,7 +112,8 @@ std::string_view side_name(histogram_side side) {
 result<histogram> parse_histogram(std::string_view answer) {
     const auto fields = fields_of(answer);
     if (fields.size() != histogram_summary_count + histogram_bins) {
-        return malformed("histogram of 51 numbers", answer);
+        return malformed("histogram of 51 numbers", answer,
+                         bad_byte_of(answer, fields, histogram_summary_count + histogram_bins));
     }
     histogram h;
     h.answer = std::string(answer);
@@ -99,18 +123,19 @@ result<histogram> parse_histogram(std::string_view answer) {
         s.whole = i != 2;
         if (s.whole) {
             const auto n = parse_int32(s.text);
-            if (!n) return malformed("histogram", answer);
+            if (!n) return malformed("histogram", answer, bad_byte_of(answer, fields[i]));
             s.value = *n;
         } else {
             const auto d = parse_decimal(s.text);
-            if (!d) return malformed("histogram", answer);
+            if (!d) return malformed("histogram", answer, bad_byte_of(answer, fields[i]));
             s.value = *d;
         }
     }
     for (int bin = 0; bin < histogram_bins; ++bin) {
-        const auto count =
-            parse_int64(fields[static_cast<std::size_t>(histogram_summary_count + bin)]);
-        if (!count) return malformed("histogram", answer);
+        const std::string_view field =
+            fields[static_cast<std::size_t>(histogram_summary_count + bin)];
+        const auto count = parse_int64(field);
+        if (!count) return malformed("histogram", answer, bad_byte_of(answer, field));
         h.bins[static_cast<std::size_t>(bin)] = *count;
     }
     return h;
@@ -118,11 +143,22 @@ result<histogram> parse_histogram(std::string_view answer) {
 
 result<histogram_selection> parse_histogram_selection(std::string_view answer) {
     const auto fields = fields_of(answer);
-    if (fields.size() != 4) return malformed("histogram selection", answer);
+    if (fields.size() != 4) {
+        const std::size_t at = fields.size() < 4
+                                   ? answer.size()
+                                   : static_cast<std::size_t>(fields[4].data() - answer.data());
+        return malformed("histogram selection", answer, at);
+    }
     const auto left_colour = parse_int32(fields[0]);
     const auto right_colour = parse_int32(fields[2]);
-    if (!left_colour || !right_colour || fields[1].empty() || fields[3].empty()) {
-        return malformed("histogram selection", answer);
+    if (!left_colour)
+        return malformed("histogram selection", answer, bad_byte_of(answer, fields[0]));
+    if (!right_colour)
+        return malformed("histogram selection", answer, bad_byte_of(answer, fields[2]));
+    if (fields[1].empty() || fields[3].empty()) {
+        const std::string_view empty = fields[1].empty() ? fields[1] : fields[3];
+        return malformed("histogram selection", answer,
+                         static_cast<std::size_t>(empty.data() - answer.data()));
     }
     return histogram_selection{std::string(answer),
                                side_choice{*left_colour, std::string(fields[1])},

@@ -18,19 +18,33 @@ status checked_ranges(setting what, std::span<const change> changes, range_rule 
     return check_ranges(what, changes);
 }
 
+// Where the item of index n of a token line starts in its text.
+std::size_t item_offset(std::string_view text, std::size_t n) {
+    std::size_t pos = text.find_first_not_of(' ');
+    for (; n > 0 && pos != std::string_view::npos; --n)
+        pos = text.find_first_not_of(' ', text.find(' ', pos));
+    return pos == std::string_view::npos ? text.size() : pos;
+}
+
 result<line_answer> checked_line(std::string_view get_name, std::string answer,
                                  std::span<const std::string_view> keys) {
     auto line = parse_token_line(answer);
     if (!line) {
         return error{errc::protocol, std::string(get_name) + ": " + line.failure().detail};
     }
-    const bool expected =
-        std::equal(line->begin(), line->end(), keys.begin(), keys.end(),
-                   [](const token& t, std::string_view key) { return t.key == key; });
-    if (!expected) {
-        return error{errc::protocol, std::string(get_name) + ": unexpected answer \"" +
-                                         ifc_tool::escaped(std::string_view(answer).substr(0, 80)) +
-                                         "\""};
+    const auto [got, want] =
+        std::mismatch(line->begin(), line->end(), keys.begin(), keys.end(),
+                      [](const token& t, std::string_view key) { return t.key == key; });
+    if (got != line->end() || want != keys.end()) {
+        // Shown where the keys part: at the first unexpected key, or at the end when the answer
+        // stops early.
+        std::string text = std::string(get_name) + ": unexpected answer, ";
+        text += want == keys.end() ? "no more keys expected"
+                                   : "expected key '" + std::string(*want) + "'";
+        const std::size_t at =
+            got == line->end() ? answer.size()
+                               : item_offset(answer, static_cast<std::size_t>(got - line->begin()));
+        return error{errc::protocol, text + " at " + ifc_tool::escaped_around(answer, at)};
     }
     return line_answer{std::move(answer), std::move(line.value())};
 }

@@ -40,8 +40,16 @@ result<token_line> parse_token_line(std::string_view text) {
         const auto value =
             colon == std::string_view::npos ? std::nullopt : parse_int32(item.substr(colon + 1));
         if (colon == 0 || !value) {
+            // The first byte that does not fit: the item's start when it has no key, else the
+            // first of its value that no number has.
+            std::size_t bad = pos;
+            if (colon != std::string_view::npos && colon != 0) {
+                const std::string_view digits = item.substr(colon + 1);
+                const std::size_t wrong = digits.find_first_not_of("-0123456789");
+                bad = pos + colon + 1 + (wrong == std::string_view::npos ? 0 : wrong);
+            }
             return error{errc::protocol,
-                         "not a key:value item: \"" + ifc_tool::escaped(item) + "\""};
+                         "not a key:value item: " + ifc_tool::escaped_around(text, bad)};
         }
         line.push_back(token{std::string(item.substr(0, colon)), *value});
         pos = end;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
@@ -27,7 +28,9 @@ using test_support::tool_run;
 
 constexpr int ok = 0, usage = 1, cannot_connect = 2, unknown_command = 3, protocol_error = 4;
 
-const std::string busy_notice = "ifc-client: the server is serving another client; waiting";
+const std::string busy_notice =
+    "ifc-client: no answer yet: the server is serving another client or is not answering; "
+    "waiting at most ";
 
 std::string context(const tool_run& run) {
     return "status " + std::to_string(run.status) + "\nstdout:\n" + run.out + "\nstderr:\n" +
@@ -71,15 +74,40 @@ TEST_F(ClientLimits, WaitBoundsTheWaitForABusyServer) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
     EXPECT_EQ(run.status, protocol_error) << context(run);
     EXPECT_TRUE(run.err.starts_with(busy_notice)) << run.err;
-    EXPECT_NE(run.err.find("no answer within 1.5 s: the server is serving another client"),
+    EXPECT_NE(run.err.find("waiting at most 1.5 s in all (--wait)"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("no answer within 1.5 s: the server is serving another client (it "
+                           "serves one at a time) or is not answering"),
               std::string::npos)
         << run.err;
+
+    // A --timeout longer than --wait bounds the first answer too: the notice names the true bound.
+    run = client({"--timeout", "1.5", "--wait", "1", "status"});
+    EXPECT_EQ(run.status, protocol_error) << context(run);
+    EXPECT_NE(run.err.find("waiting at most 1.5 s in all (--timeout)"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("no answer within 1.5 s"), std::string::npos) << run.err;
 
     // Without --wait the first answer is waited for as long as any other: no notice.
     run = client({"--timeout", "0.5", "--wait", "0", "ping"});
     EXPECT_EQ(run.status, protocol_error) << context(run);
     EXPECT_EQ(run.err.find("waiting"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("no answer within 0.5 s"), std::string::npos) << run.err;
+}
+
+// A server that took the connection and answered once is not busy with another client when it
+// stops answering: that is said as such, not as a queue.
+TEST_F(ClientLimits, AServerThatStopsAnsweringIsNotCalledBusy) {
+    auto conn = ifc_client::connection::open(ifc_client::endpoint{
+        "127.0.0.1", server.port(), std::chrono::milliseconds(500), std::chrono::seconds(2)});
+    ASSERT_TRUE(conn.ok()) << conn.failure().detail;
+    ASSERT_TRUE(conn->get("IFC_get_stat").ok());
+    ASSERT_EQ(::kill(server.pid(), SIGSTOP), 0);
+    auto frozen = conn->get("IFC_get_stat");
+    ::kill(server.pid(), SIGCONT);
+    ASSERT_FALSE(frozen.ok());
+    EXPECT_EQ(frozen.code(), ifc_client::errc::timeout);
+    EXPECT_EQ(frozen.failure().detail,
+              "the server stopped answering: waiting for 13 more bytes from it");
 }
 
 TEST_F(ClientLimits, PingProvesThatTheServerServes) {

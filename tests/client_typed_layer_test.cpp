@@ -388,4 +388,32 @@ TEST(ClientEscaping, KeepsPrintableTextAndEscapesTheRest) {
               R"(a\x00b\x1B[\\\n\t\r\xFF)");
 }
 
+// A garbled answer is shown where it goes wrong, however far into it that is.
+TEST(ClientEscaping, MessagesShowTheBytesAroundTheFirstBadOne) {
+    std::string valves;
+    for (int i = 0; i < 30; ++i)
+        valves += "sub" + std::to_string(i) + "_on:" + std::to_string(100 + i) + " ";
+    const std::size_t bad = valves.find("125");
+    valves[bad + 1] = '\x01';
+    std::string bins = "234 500 4.65 190 500";
+    for (int bin = 0; bin < 46; ++bin)
+        bins += bin == 40 ? " 3O" : " 7";
+    struct {
+        std::string answer;
+        std::string detail;
+    } cases[] = {
+        {valves, "not a key:value item: byte " + std::to_string(bad + 1) + " of " +
+                     std::to_string(valves.size()) +
+                     ": \"... sub24_on:124 sub25_on:1\\x015 sub26_on:126 " + "sub27_on...\""},
+        {bins, "not a histogram: byte 102 of 113: \"... 7 7 7 7 7 7 7 7 7 7 7 3O 7 7 7 7 7\""},
+        {"234 500 4.65 190", "not a histogram of 51 numbers: byte 16 of 16: \"234 500 4.65 190\""},
+    };
+    for (const auto& c : cases) {
+        const ifc_client::error failure = c.answer.starts_with("234")
+                                              ? ifc_client::parse_histogram(c.answer).failure()
+                                              : ifc_client::parse_token_line(c.answer).failure();
+        EXPECT_EQ(failure.detail, c.detail);
+    }
+}
+
 }  // namespace

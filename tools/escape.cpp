@@ -1,5 +1,7 @@
 #include "tools/escape.h"
 
+#include <algorithm>
+
 namespace ifc_tool {
 
 namespace {
@@ -70,6 +72,18 @@ std::string quoted(std::string_view bytes, std::size_t max) {
     text += '"';
     if (bytes.size() > max) text += "...";
     return text;
+}
+
+std::string escaped_around(std::string_view bytes, std::size_t at, std::size_t radius) {
+    at = std::min(at, bytes.size());
+    const std::size_t from = at > radius ? at - radius : 0;
+    const std::size_t to = std::min(bytes.size(), at + radius);
+    std::string text =
+        "byte " + std::to_string(at) + " of " + std::to_string(bytes.size()) + ": \"";
+    if (from > 0) text += "...";
+    append_escaped(text, bytes.substr(from, to - from), message_style);
+    if (to < bytes.size()) text += "...";
+    return text + '"';
 }
 
 }  // namespace ifc_tool

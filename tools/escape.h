@@ -18,4 +18,10 @@ std::string escaped(std::string_view bytes);
 // closing quote. For the proxy's short descriptions of what a side sent.
 std::string quoted(std::string_view bytes, std::size_t max = 40);
 
+// Where in bytes a bad byte stands, for a message: `byte 312 of 400: "...0 1\x01 0..."`, the
+// bytes around bytes[at] (at most radius each side, escaped; "..." where cut). An answer of a
+// thousand bytes is shown where it goes wrong, not from its start. at past the end points at
+// the end (the bytes stopped too early).
+std::string escaped_around(std::string_view bytes, std::size_t at, std::size_t radius = 24);
+
 }  // namespace ifc_tool

@@ -18,10 +18,13 @@ ifc_client::endpoint global_options::endpoint() const {
     ifc_client::endpoint where{host, static_cast<std::uint16_t>(port),
                                std::max(std::chrono::milliseconds(1), millis(timeout_seconds))};
     where.queue_wait = millis(wait_seconds);
-    const double waited = wait_seconds;
-    where.on_queued = [waited] {
-        std::cerr << "ifc-client: the server is serving another client; waiting (at most " << waited
-                  << " s, --wait)..." << std::endl;
+    // The notice names the true bound: the longer of --wait and --timeout.
+    const bool timeout_longer = timeout_seconds > wait_seconds;
+    where.on_queued = [timeout_longer](std::chrono::milliseconds patience) {
+        std::cerr << "ifc-client: no answer yet: the server is serving another client or is not "
+                     "answering; waiting at most "
+                  << std::chrono::duration<double>(patience).count() << " s in all ("
+                  << (timeout_longer ? "--timeout" : "--wait") << ")..." << std::endl;
     };
     return where;
 }

@@ -111,7 +111,10 @@ std::string selection_table(std::span<const token> line) {
         rows.back().push_back(line[i].key);
         rows.back().push_back(std::to_string(line[i].value));
     }
-    return "selection (1 selected, 0 not)\n" + render_table(rows).substr(1);
+    const auto selected =
+        std::count_if(line.begin(), line.end(), [](const token& t) { return t.value != 0; });
+    return "selection: " + std::to_string(selected) + " of " + std::to_string(line.size()) +
+           " selected (1 = selected, 0 = not)\n" + render_table(rows).substr(1);
 }
 
 // The valve angles as one row per valve, its on and off angle side by side.
