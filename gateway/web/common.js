@@ -59,11 +59,37 @@ const panel = (() => {
     return `${(seconds / 3600).toFixed(1)} h ago`;
   }
 
-  // "reachable", "stale" or "unreachable", with the words a technician reads.
+  // The state of a controller in one or a few words, the same on a card, a machine page and in
+  // the fleet's summary. A failed poll's reason (last_error) starts with the gateway's word for
+  // what went wrong, "unreachable: ...", "busy or not answering: ..." or "failing: ...": the
+  // badge says that word, so badge and reason never disagree.
+  const failureStates = [
+    { key: "unreachable", text: "Unreachable", reason: "unreachable:" },
+    { key: "busy", text: "Busy or not answering", reason: "busy or not answering:" },
+    { key: "failing", text: "Failing", reason: "failing:" },
+  ];
+  const allStates = [
+    { key: "reachable", text: "Live" },
+    { key: "stale", text: "Stale" },
+    ...failureStates,
+    { key: "pending", text: "Not read yet" },
+  ];
+
   function stateOf(controller) {
-    if (!controller.reachable) return { key: "unreachable", text: "Unreachable" };
-    if (controller.stale) return { key: "stale", text: "Stale data" };
-    return { key: "reachable", text: "Live" };
+    const named = (key) => allStates.find((s) => s.key === key);
+    if (controller.reachable) return named(controller.stale ? "stale" : "reachable");
+    if (!controller.last_error) return named("pending");
+    const error = controller.last_error.toLowerCase();
+    return failureStates.find((s) => error.startsWith(s.reason)) || named("failing");
+  }
+
+  // "3 controllers: 2 live, 1 busy or not answering": the count of each state present.
+  function summarize(controllers) {
+    const counts = allStates.map((s) => [s, controllers.filter((c) => stateOf(c).key === s.key).length])
+                            .filter(([, count]) => count > 0)
+                            .map(([s, count]) => `${count} ${s.text.toLowerCase()}`);
+    const total = `${controllers.length} controller${controllers.length === 1 ? "" : "s"}`;
+    return counts.length ? `${total}: ${counts.join(", ")}` : total;
   }
 
   function setBanner(node, message) {
@@ -96,6 +122,6 @@ const panel = (() => {
     return svg;
   }
 
-  return { el, getJSON, patchJSON, loadGateway, describeAge, stateOf, setBanner, tokenField,
+  return { el, getJSON, patchJSON, loadGateway, describeAge, stateOf, summarize, setBanner, tokenField,
            barChart, gateway: () => gateway };
 })();

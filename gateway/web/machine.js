@@ -278,7 +278,9 @@
     $("badge").textContent = state.text;
     $("age").textContent = c.age_seconds === null ? "No data yet" : `Data from ${panel.describeAge(c.age_seconds)}`;
     let warning = null;
-    if (!c.reachable) {
+    if (state.key === "pending") {
+      warning = "Waiting for the gateway's first read of this controller.";
+    } else if (!c.reachable) {
       warning = `Cannot read the controller${c.last_error ? `: ${c.last_error}` : ""}. ` +
                 (c.status ? `The values shown are from ${panel.describeAge(c.age_seconds)} and may be out of date.`
                           : "No values have been read from it yet.");

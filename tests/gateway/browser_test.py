@@ -125,6 +125,7 @@ def main():
     work = tempfile.mkdtemp(prefix="ifc-browser-")
     processes = Processes()
     driver = None
+    frozen = socket.socket()
     try:
         ports = {}
         for name in ("loom1", "loom2"):
@@ -134,13 +135,18 @@ def main():
             processes.start([args.server, "--port", str(ports[name])], folder)
         for port in ports.values():
             wait_listening(port)
+        # A controller that takes the connection and never answers, as a frozen server does.
+        frozen.bind(("127.0.0.1", 0))
+        frozen.listen(64)
         http_port = free_port()
         gateway_dir = os.path.join(work, "gateway")
         os.makedirs(gateway_dir)
         processes.start([args.gateway, "--listen", f"127.0.0.1:{http_port}", "--poll", "0.5",
                          "--controller", f"loom1=127.0.0.1:{ports['loom1']}",
                          "--controller", f"loom2=127.0.0.1:{ports['loom2']}",
-                         "--controller", f"hall3=127.0.0.1:{free_port()}"], gateway_dir)
+                         "--controller", f"hall3=127.0.0.1:{free_port()}",
+                         "--controller", f"frozen=127.0.0.1:{frozen.getsockname()[1]}"],
+                        gateway_dir)
         wait_listening(http_port)
         base = f"http://127.0.0.1:{http_port}"
 
@@ -155,13 +161,27 @@ def main():
         driver.set_window_size(1366, 768)
         wait = WebDriverWait(driver, 15)
 
-        # The fleet: three cards, two live, one unreachable.
+        # The fleet: four cards, two live, one unreachable, one busy; the badge says the same
+        # word as the reason under it.
         driver.get(base + "/")
         wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, ".card.state-reachable")) == 2)
+        wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, ".card.state-busy"))
         cards = driver.find_elements(By.CSS_SELECTOR, ".card")
-        check(len(cards) == 3, "the fleet page shows one card per controller")
-        check(len(driver.find_elements(By.CSS_SELECTOR, ".card.state-unreachable")) == 1,
-              "the card of the unreachable controller says so")
+        check(len(cards) == 4, "the fleet page shows one card per controller")
+
+        def card_words(name):
+            card = driver.find_element(By.CSS_SELECTOR, f'.card[data-controller="{name}"]')
+            return (card.find_element(By.CSS_SELECTOR, ".badge").text,
+                    card.find_element(By.CSS_SELECTOR, ".error").text)
+        badge, reason = card_words("hall3")
+        check(badge == "Unreachable" and reason.startswith("unreachable:"),
+              f"the card of a controller nobody answers for says Unreachable ({reason})")
+        badge, reason = card_words("frozen")
+        check(badge == "Busy or not answering" and reason.startswith("busy or not answering:"),
+              f"the card of a frozen controller says Busy or not answering ({reason})")
+        summary = driver.find_element(By.ID, "summary").text
+        check(summary == "4 controllers: 2 live, 1 unreachable, 1 busy or not answering",
+              f"the summary counts each state in the cards' words ({summary})")
         check(len(driver.find_elements(By.CSS_SELECTOR, ".card svg.bars rect")) == 2 * 46,
               "each live card draws a small histogram of 46 bins")
         driver.save_screenshot(os.path.join(args.out, "gateway-fleet-1366x768.png"))
@@ -261,6 +281,7 @@ def main():
         if driver is not None:
             driver.quit()
         processes.stop_all()
+        frozen.close()
         shutil.rmtree(work, ignore_errors=True)
 
 
