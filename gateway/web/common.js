@@ -101,17 +101,28 @@ const panel = (() => {
   function tokenField(container) {
     if (!gateway.token_required || gateway.read_only) return;
     const input = el("input", { type: "password", id: "token", autocomplete: "off",
+                                "aria-describedby": "token-hint",
                                 value: sessionStorage.getItem(tokenKey) || "" });
     input.addEventListener("change", () => sessionStorage.setItem(tokenKey, input.value.trim()));
-    container.append(el("label", { for: "token", class: "token" }, "Write token "), input);
+    container.append(el("label", { for: "token", class: "token" }, "Write token "), input,
+                     el("span", { id: "token-hint", class: "token-hint" },
+                        " Needed to change values; whoever runs the gateway has it. " +
+                        "Kept until this browser tab is closed."));
   }
 
-  // A small bar chart of histogram bins; the tallest bar fills the height.
-  function barChart(bins, { width = 230, height = 60, label = "" } = {}) {
-    const max = Math.max(1, ...bins);
+  function tokenGiven() { return Boolean(sessionStorage.getItem(tokenKey)); }
+
+  // A bar chart of histogram bins; a bar as tall as top (the tallest bin unless given) fills
+  // the height. lines: counts to draw a horizontal line at, for a chart with a scale beside it.
+  function barChart(bins, { width = 230, height = 60, label = "", top = null, lines = [] } = {}) {
+    const max = top || Math.max(1, ...bins);
     const step = width / bins.length;
     const svg = el("svg", { viewBox: `0 0 ${width} ${height}`, class: "bars", role: "img",
                             "aria-label": label, preserveAspectRatio: "none" });
+    for (const count of lines) {
+      const y = (height - (count / max) * height).toFixed(2);
+      svg.append(el("line", { x1: 0, x2: width, y1: y, y2: y, class: "grid-line" }));
+    }
     bins.forEach((count, bin) => {
       const h = (count / max) * (height - 2);
       svg.append(el("rect", { x: (bin * step + 0.5).toFixed(2), y: (height - h).toFixed(2),
@@ -122,6 +133,6 @@ const panel = (() => {
     return svg;
   }
 
-  return { el, getJSON, patchJSON, loadGateway, describeAge, stateOf, summarize, setBanner, tokenField,
+  return { el, getJSON, patchJSON, loadGateway, describeAge, stateOf, summarize, setBanner, tokenField, tokenGiven,
            barChart, gateway: () => gateway };
 })();
