@@ -103,11 +103,15 @@ const panel = (() => {
     const input = el("input", { type: "password", id: "token", autocomplete: "off",
                                 "aria-describedby": "token-hint",
                                 value: sessionStorage.getItem(tokenKey) || "" });
-    input.addEventListener("change", () => sessionStorage.setItem(tokenKey, input.value.trim()));
-    container.append(el("label", { for: "token", class: "token" }, "Write token "), input,
-                     el("span", { id: "token-hint", class: "token-hint" },
-                        " Needed to change values; whoever runs the gateway has it. " +
-                        "Kept until this browser tab is closed."));
+    const keep = () => sessionStorage.setItem(tokenKey, input.value.trim());
+    input.addEventListener("change", keep);
+    const form = el("form", { class: "token-form" },
+                    el("label", { for: "token", class: "token" }, "Write token "), input,
+                    el("span", { id: "token-hint", class: "token-hint" },
+                       " Needed to change values; whoever runs the gateway has it. " +
+                       "Kept until this browser tab is closed."));
+    form.addEventListener("submit", (event) => { event.preventDefault(); keep(); });
+    container.append(form);
   }
 
   function tokenGiven() { return Boolean(sessionStorage.getItem(tokenKey)); }

@@ -65,7 +65,8 @@ const forms = (() => {
   }
 
   // The edited fields of a form as {name: number}; null, with the reason beside the form and the
-  // browser's own bubble at the field, when one of them is not a valid value.
+  // browser's own bubble at the field, when one of them is not a valid value. The forms are
+  // novalidate, so that a submit always reaches this check and its words.
   function changedValues(form, line) {
     const changes = {};
     for (const input of form.querySelectorAll("input.dirty")) {
