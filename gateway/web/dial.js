@@ -165,8 +165,8 @@ const dial = (() => {
     return layers;
   }
 
-  // Draws into the svg element; onPick(name) is called when an arc is tapped or clicked.
-  function draw(svg, rings, marks, highlighted, onPick) {
+  // Draws into the svg element.
+  function draw(svg, rings, marks, highlighted) {
     svg.setAttribute("viewBox", `${-size / 2} ${-size / 2} ${size} ${size}`);
     const spacing = rings.length > 1 ? (outer - inner) / (rings.length - 1) : 16;
     const fontSize = Math.max(5, Math.min(11, spacing * 0.9));
@@ -174,14 +174,12 @@ const dial = (() => {
     for (const ring of rings) layers.push(...ringLayers(ring, fontSize, highlighted));
     for (const mark of marks) layers.push(...markLayers(mark));
     svg.replaceChildren(...layers);
-    if (!svg.dataset.picking) {
-      svg.dataset.picking = "yes";
-      svg.addEventListener("click", (event) => {
-        const target = event.target.closest("[data-valve]");
-        onPick(target ? target.dataset.valve : null);
-      });
-    }
   }
 
-  return { draw, valvesOf, ringsOf, arcPath, inUse, describe };
+  // The valve whose arc a click or tap landed on; null for anywhere else on the dial.
+  function valveAt(event) {
+    return event.target.closest?.("[data-valve]")?.dataset.valve ?? null;
+  }
+
+  return { draw, valveAt, valvesOf, ringsOf, arcPath, inUse, describe };
 })();

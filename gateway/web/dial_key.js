@@ -88,7 +88,9 @@ const dialKey = (() => {
       }
       rings.forEach((ring, index) => {
         const button = list.children[index].querySelector("button");
-        button.replaceChildren(...entry(ring).firstChild.childNodes);
+        // Changed only when it changed, so a screen reader on the entry is not interrupted.
+        const fresh = entry(ring).firstChild;
+        if (button.innerHTML !== fresh.innerHTML) button.replaceChildren(...fresh.childNodes);
         button.setAttribute("aria-pressed", ring.name === highlighted ? "true" : "false");
       });
       // One tab stop: the highlighted entry, else the first.

@@ -35,6 +35,9 @@
   let focusedValve = null;
   let tappedValve = null;
   const highlighted = () => focusedValve || tappedValve;
+  function focus(valve) { focusedValve = valve; renderValves(); }
+  // A second tap on the same valve, or one beside the arcs, lets go of it.
+  function tap(valve) { tappedValve = valve === tappedValve ? null : valve; renderValves(); }
   let key = null;  // the dial's key
   // Counts the writes answered: a refresh asked for before a write's read-back arrived holds
   // older values and is dropped.
@@ -138,11 +141,8 @@
       choice.append(el("span", { class: "colour-option" }, radio, el("label", { for: id }, `Colour ${c}`)));
     }
 
-    key = dialKey.create($("dial-key"), (valve, how) => {
-      if (how === "focus") focusedValve = valve;
-      else tappedValve = tappedValve === valve ? null : valve;
-      renderValves();
-    });
+    key = dialKey.create($("dial-key"), (valve, how) => (how === "focus" ? focus(valve) : tap(valve)));
+    $("dial").addEventListener("click", (event) => tap(dial.valveAt(event)));
   }
 
   // Fields of another colour must not keep the values (or edits) of the one before.
@@ -204,12 +204,13 @@
       return el("td", {}, input);
     };
     const row = el("tr", { "data-valve": v.name }, el("th", { scope: "row" }, v.name), cell("on"), cell("off"));
-    row.addEventListener("focusin", () => { focusedValve = v.name; renderValves(); });
-    row.addEventListener("focusout", () => { focusedValve = null; renderValves(); });
+    row.addEventListener("focusin", () => focus(v.name));
+    row.addEventListener("focusout", () => focus(null));
     return row;
   }
 
   function renderValves() {
+    if (!snapshot || !snapshot.colours) return;
     const values = valuesOf(colour);
     $("valve-heading").textContent = `Valve timing, colour ${colour}`;
     const marks = [
@@ -220,10 +221,7 @@
     ].filter((mark) => mark.angle !== undefined);
     const rings = dial.ringsOf(values.valves, snapshot.selection);
     if (tappedValve && !rings.some((r) => r.name === tappedValve)) tappedValve = null;
-    dial.draw($("dial"), rings, marks, highlighted(), (valve) => {
-      tappedValve = valve && valve !== tappedValve ? valve : null;
-      renderValves();
-    });
+    dial.draw($("dial"), rings, marks, highlighted());
     $("dial").setAttribute("aria-label", `Valve dial of colour ${colour}`);
     key.update(rings, marks, highlighted());
 
