@@ -1,6 +1,7 @@
 // The pollers: a slow controller is given up at the deadline, the last good snapshot stays
 // with its age, an unreachable controller is tried less and less often, and any number of
-// viewers cause no more controller connections than the polls themselves.
+// viewers cause no more controller connections than the polls themselves; a failure's reason
+// starts with its state word.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "gateway/controller_poller.h"
 #include "tests/support/fake_controller.h"
 #include "tests/support/gateway_harness.h"
 #include "tests/support/server_process.h"
@@ -66,6 +68,24 @@ TEST(GatewayPoller, ControllerBackAfterAFailureIsPolledAgain) {
     ASSERT_TRUE(gateway.wait_reachable("loom1", true));
     server.restart();  // the same port; the poller may see the gap or not
     ASSERT_TRUE(gateway.wait_reachable("loom1", true, 5s));
+}
+
+// The reason of a failed poll starts with the word the panel's badges show for it.
+TEST(GatewayPoller, FailureReasonStartsWithTheStateWordThePanelShows) {
+    using ifc_client::errc;
+    const struct {
+        errc code;
+        const char* state;
+    } cases[] = {
+        {errc::refused, "unreachable: "}, {errc::timeout, "busy or not answering: "},
+        {errc::closed, "failing: "},      {errc::protocol, "failing: "},
+        {errc::io, "failing: "},
+    };
+    for (const auto& c : cases) {
+        const std::string reason = gateway::describe_failure({c.code, "the detail"});
+        EXPECT_EQ(reason.rfind(c.state, 0), 0u) << reason;
+        EXPECT_NE(reason.find("(the detail)"), std::string::npos) << reason;
+    }
 }
 
 // A hundred viewers read the snapshots; the controller sees the polls and nothing else.

@@ -59,11 +59,37 @@ const panel = (() => {
     return `${(seconds / 3600).toFixed(1)} h ago`;
   }
 
-  // "reachable", "stale" or "unreachable", with the words a technician reads.
+  // The state of a controller in one or a few words, the same on a card, a machine page and in
+  // the fleet's summary. A failed poll's reason (last_error) starts with the gateway's word for
+  // what went wrong, "unreachable: ...", "busy or not answering: ..." or "failing: ...": the
+  // badge says that word, so badge and reason never disagree.
+  const failureStates = [
+    { key: "unreachable", text: "Unreachable", reason: "unreachable:" },
+    { key: "busy", text: "Busy or not answering", reason: "busy or not answering:" },
+    { key: "failing", text: "Failing", reason: "failing:" },
+  ];
+  const allStates = [
+    { key: "reachable", text: "Live" },
+    { key: "stale", text: "Stale" },
+    ...failureStates,
+    { key: "pending", text: "Not read yet" },
+  ];
+
   function stateOf(controller) {
-    if (!controller.reachable) return { key: "unreachable", text: "Unreachable" };
-    if (controller.stale) return { key: "stale", text: "Stale data" };
-    return { key: "reachable", text: "Live" };
+    const named = (key) => allStates.find((s) => s.key === key);
+    if (controller.reachable) return named(controller.stale ? "stale" : "reachable");
+    if (!controller.last_error) return named("pending");
+    const error = controller.last_error.toLowerCase();
+    return failureStates.find((s) => error.startsWith(s.reason)) || named("failing");
+  }
+
+  // "3 controllers: 2 live, 1 busy or not answering": the count of each state present.
+  function summarize(controllers) {
+    const counts = allStates.map((s) => [s, controllers.filter((c) => stateOf(c).key === s.key).length])
+                            .filter(([, count]) => count > 0)
+                            .map(([s, count]) => `${count} ${s.text.toLowerCase()}`);
+    const total = `${controllers.length} controller${controllers.length === 1 ? "" : "s"}`;
+    return counts.length ? `${total}: ${counts.join(", ")}` : total;
   }
 
   function setBanner(node, message) {
@@ -75,17 +101,32 @@ const panel = (() => {
   function tokenField(container) {
     if (!gateway.token_required || gateway.read_only) return;
     const input = el("input", { type: "password", id: "token", autocomplete: "off",
+                                "aria-describedby": "token-hint",
                                 value: sessionStorage.getItem(tokenKey) || "" });
-    input.addEventListener("change", () => sessionStorage.setItem(tokenKey, input.value.trim()));
-    container.append(el("label", { for: "token", class: "token" }, "Write token "), input);
+    const keep = () => sessionStorage.setItem(tokenKey, input.value.trim());
+    input.addEventListener("change", keep);
+    const form = el("form", { class: "token-form" },
+                    el("label", { for: "token", class: "token" }, "Write token "), input,
+                    el("span", { id: "token-hint", class: "token-hint" },
+                       " Needed to change values; whoever runs the gateway has it. " +
+                       "Kept until this browser tab is closed."));
+    form.addEventListener("submit", (event) => { event.preventDefault(); keep(); });
+    container.append(form);
   }
 
-  // A small bar chart of histogram bins; the tallest bar fills the height.
-  function barChart(bins, { width = 230, height = 60, label = "" } = {}) {
-    const max = Math.max(1, ...bins);
+  function tokenGiven() { return Boolean(sessionStorage.getItem(tokenKey)); }
+
+  // A bar chart of histogram bins; a bar as tall as top (the tallest bin unless given) fills
+  // the height. lines: counts to draw a horizontal line at, for a chart with a scale beside it.
+  function barChart(bins, { width = 230, height = 60, label = "", top = null, lines = [] } = {}) {
+    const max = top || Math.max(1, ...bins);
     const step = width / bins.length;
     const svg = el("svg", { viewBox: `0 0 ${width} ${height}`, class: "bars", role: "img",
                             "aria-label": label, preserveAspectRatio: "none" });
+    for (const count of lines) {
+      const y = (height - (count / max) * height).toFixed(2);
+      svg.append(el("line", { x1: 0, x2: width, y1: y, y2: y, class: "grid-line" }));
+    }
     bins.forEach((count, bin) => {
       const h = (count / max) * (height - 2);
       svg.append(el("rect", { x: (bin * step + 0.5).toFixed(2), y: (height - h).toFixed(2),
@@ -96,6 +137,6 @@ const panel = (() => {
     return svg;
   }
 
-  return { el, getJSON, patchJSON, loadGateway, describeAge, stateOf, setBanner, tokenField,
+  return { el, getJSON, patchJSON, loadGateway, describeAge, stateOf, summarize, setBanner, tokenField, tokenGiven,
            barChart, gateway: () => gateway };
 })();

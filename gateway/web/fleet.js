@@ -39,9 +39,7 @@
   async function refresh() {
     try {
       const controllers = await panel.getJSON("/api/controllers");
-      const live = controllers.filter((c) => c.reachable && !c.stale).length;
-      summary.textContent = `${controllers.length} controllers, ${live} live, ` +
-                            `${controllers.length - live} unreachable or stale`;
+      summary.textContent = panel.summarize(controllers);
       // Cards are rebuilt on every refresh: keep the keyboard focus on the same card.
       const focused = document.activeElement?.closest?.("[data-controller]")?.dataset.controller;
       list.replaceChildren(...controllers.map(card));

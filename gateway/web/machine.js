@@ -30,7 +30,15 @@
   let snapshot = null;
   let colour = null;  // the colour shown; follows the machine's until the user picks one
   let writable = true;
-  let selectedValve = null;  // the valve whose row has the focus, highlighted on the dial
+  // The valve picked out on the dial, its key and its table row: by the focus (a table row or a
+  // key entry) or by a tap on its arc or key entry, which holds until the next tap.
+  let focusedValve = null;
+  let tappedValve = null;
+  const highlighted = () => focusedValve || tappedValve;
+  function focus(valve) { focusedValve = valve; renderValves(); }
+  // A second tap on the same valve, or one beside the arcs, lets go of it.
+  function tap(valve) { tappedValve = valve === tappedValve ? null : valve; renderValves(); }
+  let key = null;  // the dial's key
   // Counts the writes answered: a refresh asked for before a write's read-back arrived holds
   // older values and is dropped.
   let writesAnswered = 0;
@@ -40,92 +48,90 @@
   document.title = `Weft insertion: ${name}`;
   $("name").textContent = name;
 
-  function report(ok, text) {
-    const node = $("write-result");
-    node.className = `write-result ${ok ? "ok" : "failed"}`;
-    node.textContent = text;
-  }
+  // Each group of controls has its outcome line beside its button.
+  const lines = {
+    status: forms.outcomeLine("status-result"),
+    targets: forms.outcomeLine("targets-result"),
+    valves: forms.outcomeLine("valves-result"),
+    selection: forms.outcomeLine("selection-result"),
+    left: forms.outcomeLine("histogram-left-result"),
+    right: forms.outcomeLine("histogram-right-result"),
+  };
 
-  // A number field that keeps what the user typed until it is applied: the refresh updates
-  // only fields that are neither focused nor changed.
-  function numberField(key, label, [min, max], idPrefix) {
-    const id = `${idPrefix}-${key}`;
-    const input = el("input", { type: "number", id, name: key, min, max, step: 1, required: true,
-                                inputmode: "numeric", disabled: !writable });
-    input.addEventListener("input", () => input.classList.toggle("dirty", input.value !== input.dataset.server));
-    return el("div", { class: "field" }, el("label", { for: id }, label), input,
-              el("span", { class: "range" }, `${min}–${max}`));
-  }
-
-  function setField(input, value) {
-    const fresh = input.dataset.server === undefined;
-    const untouched = input.value === input.dataset.server || fresh;
-    input.dataset.server = String(value);
-    if (untouched && document.activeElement !== input) input.value = String(value);
-    input.classList.toggle("dirty", input.value !== input.dataset.server);
-  }
-
-  function changedValues(form) {
-    const changes = {};
-    for (const input of form.querySelectorAll("input.dirty")) {
-      if (!input.checkValidity()) {
-        input.reportValidity();
-        return null;
-      }
-      changes[input.name] = Number(input.value);
+  // A refused or failed write in words a technician acts on.
+  function failureText(status, body) {
+    if (status === 401) {
+      return panel.tokenGiven()
+        ? "Not allowed: the write token entered is not this gateway's. Correct it in the " +
+          "Write token field at the top of the page, then apply again."
+        : "Not allowed: changes on this gateway need its write token. Enter it in the " +
+          "Write token field at the top of the page, then apply again.";
     }
-    return changes;
+    const kind = { 400: "Refused", 403: "Not allowed", 409: "Not applied", 415: "Refused",
+                   502: "Controller unreachable", 504: "Controller did not answer" }[status] || "Failed";
+    return `${kind}: ${body.message || "error " + status}`;
   }
 
-  // Sends a write, reports the outcome, and on a read-back puts its values where they belong.
-  async function write(path, changes, what, apply) {
+  // Sends a write, shows the outcome beside its control, and puts a read-back's values where
+  // they belong.
+  async function write(path, changes, what, apply, line) {
     if (Object.keys(changes).length === 0) {
-      report(false, "Nothing changed: edit a value first.");
+      forms.say(line, "failed", "Nothing changed: edit a value first.");
       return;
     }
-    report(true, `Writing ${what}…`);
+    forms.say(line, "busy", `Writing ${what}…`);
     const { status, body } = await panel.patchJSON(`${api}/${path}`, changes);
     ++writesAnswered;
     if (body.values) apply(body.values);
     if (status === 200) {
       const list = (body.changes || []).map((c) => `${c.key} ${c.from} → ${c.now}`).join(", ");
-      report(true, `Applied ${what}${list ? ": " + list : ""} (read back from the controller).`);
+      forms.say(line, "ok", `Applied ${what}${list ? ": " + list : ""} (read back from the controller).`);
     } else {
-      const kind = { 400: "Refused", 401: "Not allowed", 403: "Not allowed", 409: "Not applied",
-                     415: "Refused", 502: "Controller unreachable", 504: "Controller did not answer" }[status] || "Failed";
-      report(false, `${kind}: ${body.message || "error " + status}`);
+      forms.say(line, "failed", failureText(status, body));
     }
+  }
+
+  function applyButton(text) {
+    return el("button", { type: "submit", class: "write", disabled: !writable }, text);
   }
 
   function buildForms() {
     const statusForm = $("status-form");
-    statusForm.replaceChildren(...statusFields.map((f) => numberField(f.key, f.label, limits("status", f.key), "status")),
-      el("p", { class: "form-actions" }, el("button", { type: "submit", class: "write", disabled: !writable }, "Apply status")));
+    statusForm.replaceChildren(
+      ...statusFields.map((f) => forms.numberField(f.key, f.label, limits("status", f.key), "status",
+                                                   { writable, line: lines.status })),
+      el("div", { class: "form-actions" }, applyButton("Apply status"), lines.status));
     statusForm.addEventListener("submit", (event) => {
       event.preventDefault();
-      const changes = changedValues(statusForm);
-      if (changes) write("status", changes, "status", (values) => { snapshot.status = values; render(); });
+      const changes = forms.changedValues(statusForm, lines.status);
+      if (changes) write("status", changes, "status", (values) => { snapshot.status = values; render(); }, lines.status);
     });
 
     const targetsForm = $("targets-form");
-    targetsForm.replaceChildren(...targetFields.map((f) => numberField(f.key, f.label, limits("targets", f.key), "target")),
-      el("p", { class: "form-actions" }, el("button", { type: "submit", class: "write", disabled: !writable }, "Apply targets")));
+    targetsForm.replaceChildren(
+      ...targetFields.map((f) => forms.numberField(f.key, f.label, limits("targets", f.key), "target",
+                                                   { writable, line: lines.targets })),
+      el("div", { class: "form-actions" }, applyButton("Apply targets"), lines.targets));
     targetsForm.addEventListener("submit", (event) => {
       event.preventDefault();
-      const changes = changedValues(targetsForm);
+      const changes = forms.changedValues(targetsForm, lines.targets);
       const shown = colour;
       if (changes) write(`targets/${shown}`, changes, `targets of colour ${shown}`,
-                         (values) => { valuesOf(shown).targets = values; render(); });
+                         (values) => { valuesOf(shown).targets = values; render(); }, lines.targets);
     });
 
-    $("valve-form").addEventListener("submit", (event) => {
+    const valveForm = $("valve-form");
+    valveForm.addEventListener("submit", (event) => {
       event.preventDefault();
-      const changes = changedValues($("valve-form"));
+      const changes = forms.changedValues(valveForm, lines.valves);
       const shown = colour;
       if (changes) write(`valves/${shown}`, changes, `valve angles of colour ${shown}`,
-                         (values) => { valuesOf(shown).valves = values; render(); });
+                         (values) => { valuesOf(shown).valves = values; render(); }, lines.valves);
     });
-    $("valve-form").querySelector("button").disabled = !writable;
+    valveForm.querySelector("button").disabled = !writable;
+    valveForm.querySelector(".valve-actions").append(lines.valves);
+
+    $("selection-section").append(lines.selection);
 
     const choice = $("colour-choice");
     for (const c of colourNumbers()) {
@@ -134,6 +140,9 @@
       radio.addEventListener("change", () => { colour = c; resetColourFields(); render(); });
       choice.append(el("span", { class: "colour-option" }, radio, el("label", { for: id }, `Colour ${c}`)));
     }
+
+    key = dialKey.create($("dial-key"), (valve, how) => (how === "focus" ? focus(valve) : tap(valve)));
+    $("dial").addEventListener("click", (event) => tap(dial.valveAt(event)));
   }
 
   // Fields of another colour must not keep the values (or edits) of the one before.
@@ -146,80 +155,86 @@
   }
 
   function renderStatus() {
-    for (const f of statusFields) setField($(`status-${f.key}`), snapshot.status[f.key]);
+    for (const f of statusFields) forms.setField($(`status-${f.key}`), snapshot.status[f.key]);
   }
 
   function renderSelection() {
     const box = $("selection");
     const entries = Object.entries(snapshot.selection);
     if (box.children.length !== entries.length) {
-      box.replaceChildren(...entries.map(([key]) => {
+      box.replaceChildren(...entries.map(([device]) => {
         const button = el("button", { type: "button", role: "switch", class: "toggle write",
-                                      "data-key": key, disabled: !writable });
+                                      "data-key": device, disabled: !writable });
         button.addEventListener("click", () => {
           const next = button.getAttribute("aria-checked") === "true" ? 0 : 1;
-          write("selection", { [key]: next }, `selection ${key}`, (values) => { snapshot.selection = values; render(); });
+          write("selection", { [device]: next }, `selection ${device}`,
+                (values) => { snapshot.selection = values; render(); }, lines.selection);
         });
         return button;
       }));
     }
-    for (const [key, value] of entries) {
-      const button = box.querySelector(`[data-key="${key}"]`);
+    for (const [device, value] of entries) {
+      const button = box.querySelector(`[data-key="${device}"]`);
       button.setAttribute("aria-checked", value ? "true" : "false");
-      button.textContent = `${key}: ${value ? "on" : "off"}`;
+      button.textContent = `${device}: ${value ? "on" : "off"}`;
     }
   }
 
   function renderColour() {
     for (const radio of document.querySelectorAll('#colour-choice input')) radio.checked = Number(radio.value) === colour;
     const values = valuesOf(colour);
-    for (const f of targetFields) setField($(`target-${f.key}`), values.targets[f.key]);
+    for (const f of targetFields) forms.setField($(`target-${f.key}`), values.targets[f.key]);
     $("targets-form").setAttribute("aria-label", `Arrival-timing targets of colour ${colour}`);
-    const rows = Object.keys(values.averages).map((key) =>
-      el("tr", {}, el("th", { scope: "row" }, key),
-         el("td", {}, key in values.timing ? values.timing[key] : "–"),
-         el("td", {}, values.averages[key])));
+    const rows = Object.keys(values.averages).map((item) =>
+      el("tr", {}, el("th", { scope: "row" }, item),
+         el("td", {}, item in values.timing ? values.timing[item] : "–"),
+         el("td", {}, values.averages[item])));
     $("timing-table").querySelector("tbody").replaceChildren(...rows);
     $("timing-table").querySelector("caption").textContent = `Simulated arrival timing of colour ${colour} (degrees)`;
   }
 
+  function valveRow(v) {
+    const cell = (edge) => {
+      if (v[edge] === null) return el("td", { class: "muted" }, "–");
+      const [min, max] = limits("valves", `${v.name}_${edge}`);
+      const input = el("input", { type: "number", name: `${v.name}_${edge}`, min, max, step: 1,
+                                  required: true, inputmode: "numeric", disabled: !writable,
+                                  "aria-label": `${v.name} ${edge} angle` });
+      forms.watch(input, lines.valves);
+      return el("td", {}, input);
+    };
+    const row = el("tr", { "data-valve": v.name }, el("th", { scope: "row" }, v.name), cell("on"), cell("off"));
+    row.addEventListener("focusin", () => focus(v.name));
+    row.addEventListener("focusout", () => focus(null));
+    return row;
+  }
+
   function renderValves() {
+    if (!snapshot || !snapshot.colours) return;
     const values = valuesOf(colour);
     $("valve-heading").textContent = `Valve timing, colour ${colour}`;
     const marks = [
-      { angle: values.targets.to, label: "TO target", kind: "target" },
-      { angle: values.targets.tw, label: "TW target", kind: "target" },
-      { angle: values.timing.to, label: "TO measured", kind: "measured" },
-      { angle: values.timing.tw, label: "TW measured", kind: "measured" },
-    ];
-    const valves = dial.draw($("dial"), values.valves, marks, selectedValve);
+      { angle: values.targets.to, label: "TO target", kind: "target", quantity: "to" },
+      { angle: values.timing.to, label: "TO measured", kind: "measured", quantity: "to" },
+      { angle: values.targets.tw, label: "TW target", kind: "target", quantity: "tw" },
+      { angle: values.timing.tw, label: "TW measured", kind: "measured", quantity: "tw" },
+    ].filter((mark) => mark.angle !== undefined);
+    const rings = dial.ringsOf(values.valves, snapshot.selection);
+    if (tappedValve && !rings.some((r) => r.name === tappedValve)) tappedValve = null;
+    dial.draw($("dial"), rings, marks, highlighted());
     $("dial").setAttribute("aria-label", `Valve dial of colour ${colour}`);
+    key.update(rings, marks, highlighted());
+
+    const valves = dial.valvesOf(values.valves);
     const body = $("valve-table").querySelector("tbody");
-    if (body.children.length !== valves.length) {
-      body.replaceChildren(...valves.map((v) => {
-        const cell = (edge) => {
-          if (v[edge] === null) return el("td", { class: "muted" }, "–");
-          const [min, max] = limits("valves", `${v.name}_${edge}`);
-          const input = el("input", { type: "number", name: `${v.name}_${edge}`, min, max, step: 1,
-                                      required: true, inputmode: "numeric", disabled: !writable,
-                                      "aria-label": `${v.name} ${edge} angle` });
-          input.addEventListener("input", () => input.classList.toggle("dirty", input.value !== input.dataset.server));
-          return el("td", {}, input);
-        };
-        const row = el("tr", { "data-valve": v.name }, el("th", { scope: "row" }, v.name), cell("on"), cell("off"));
-        row.addEventListener("focusin", () => { selectedValve = v.name; renderValves(); });
-        row.addEventListener("focusout", () => { selectedValve = null; renderValves(); });
-        if (!dial.inUse(v)) row.classList.add("unused");
-        return row;
-      }));
-    }
+    if (body.children.length !== valves.length) body.replaceChildren(...valves.map(valveRow));
     for (const v of valves) {
-      body.querySelector(`tr[data-valve="${v.name}"]`)?.classList.toggle("unused", !dial.inUse(v));
-    }
-    for (const v of valves) {
+      const row = body.querySelector(`tr[data-valve="${CSS.escape(v.name)}"]`);
+      row.classList.toggle("unused", !dial.inUse(v));
+      row.classList.toggle("highlighted", v.name === highlighted());
       for (const edge of ["on", "off"]) {
-        const input = body.querySelector(`input[name="${v.name}_${edge}"]`);
-        if (input) setField(input, v[edge]);
+        const input = row.querySelector(`input[name="${CSS.escape(`${v.name}_${edge}`)}"]`);
+        if (input) forms.setField(input, v[edge]);
       }
     }
   }
@@ -228,7 +243,7 @@
     const figure = $(`histogram-${side}`);
     const title = `${side === "left" ? "Left" : "Right"} histogram: colour ${histogram.colour}, item ${histogram.item}`;
     const summary = el("dl", { class: "pairs summary" },
-      Object.entries(histogram.summary).flatMap(([key, value]) => [el("dt", {}, key), el("dd", {}, value)]));
+      Object.entries(histogram.summary).flatMap(([item, value]) => [el("dt", {}, item), el("dd", {}, value)]));
     const colourSelect = el("select", { id: `hist-${side}-colour`, disabled: !writable },
       colourNumbers().map((c) => el("option", { value: c, selected: c === selection.colour }, `colour ${c}`)));
     const itemSelect = el("select", { id: `hist-${side}-item`, disabled: !writable },
@@ -240,16 +255,17 @@
     form.addEventListener("submit", (event) => {
       event.preventDefault();
       write("histogram-selection", { [side]: { colour: Number(colourSelect.value), item: itemSelect.value } },
-            `${side} histogram selection`, (values) => { snapshot.histogram_selection = values; render(); });
+            `${side} histogram selection`, (values) => { snapshot.histogram_selection = values; render(); },
+            lines[side]);
     });
     const keep = figure.querySelector("form");
     const editing = keep && keep.contains(document.activeElement);
     figure.replaceChildren(
       el("figcaption", {}, title),
-      panel.barChart(histogram.bins, { width: 460, height: 140, label: title }),
-      el("div", { class: "axis" }, el("span", {}, "bin 0"), el("span", {}, `bin ${histogram.bins.length - 1}`)),
+      histogramChart.chart(histogram.bins, title),
       summary,
-      editing ? keep : form);
+      editing ? keep : form,
+      lines[side]);
   }
 
   function renderHistograms() {
@@ -278,7 +294,9 @@
     $("badge").textContent = state.text;
     $("age").textContent = c.age_seconds === null ? "No data yet" : `Data from ${panel.describeAge(c.age_seconds)}`;
     let warning = null;
-    if (!c.reachable) {
+    if (state.key === "pending") {
+      warning = "Waiting for the gateway's first read of this controller.";
+    } else if (!c.reachable) {
       warning = `Cannot read the controller${c.last_error ? `: ${c.last_error}` : ""}. ` +
                 (c.status ? `The values shown are from ${panel.describeAge(c.age_seconds)} and may be out of date.`
                           : "No values have been read from it yet.");
@@ -308,7 +326,11 @@
   panel.loadGateway().then((g) => {
     writable = !g.read_only;
     ranges = g.ranges || ranges;
-    if (g.read_only) report(true, "This gateway is read-only: values are shown, not changed.");
+    if (g.read_only) {
+      const page = $("write-result");
+      page.className = "write-result ok";
+      page.textContent = "This gateway is read-only: values are shown, not changed.";
+    }
     panel.tokenField($("token-slot"));
     buildForms();
     refresh();
