@@ -6,6 +6,7 @@
 #include <csignal>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/files.h"
@@ -92,6 +93,25 @@ TEST(RulesFile, IsCheckedAndShownInWords) {
     EXPECT_EQ(run.output, file +
                               ": 1 rule\n  rules[0]: the 2nd GET of IFC_get_stat: stall 3 s "
                               "before_len\n");
+}
+
+// Files that once ended the proxy: a number beyond a double, and a value nested 100 000 deep.
+const std::vector<std::pair<std::string, std::string>> hostile_rules{
+    {R"({"rules": [{"action": "refuse", "seconds": 1e400}]})", "number overflow parsing '1e400'"},
+    {R"({"rules": [{"action": "delay", "seconds": )" + std::string(100000, '[') +
+         std::string(100000, ']') + "}]}",
+     "values nested more than 32 deep"},
+};
+
+TEST(RulesFile, ThatIsHostileIsRefusedByTheCheckWithStatusTwo) {
+    test_support::temp_dir dir;
+    const std::string file = dir.file("rules.json");
+    for (const auto& [text, message] : hostile_rules) {
+        test_support::write_file(file, text);
+        const auto run = run_proxy({"--check-rules", file});
+        EXPECT_EQ(run.status, 2) << run.output;
+        EXPECT_NE(run.output.find(message), std::string::npos) << run.output;
+    }
 }
 
 TEST(Listen, OnAPortInUseEndsWithStatusOne) {
@@ -186,6 +206,20 @@ TEST_F(Reload, OfAnUnsoundFileKeepsTheRulesInForceAndSaysSo) {
     ASSERT_EQ(reloads.size(), 1u);
     EXPECT_EQ(reloads[0]["ok"], false);
     EXPECT_EQ(reloads[0]["kept"], 1);
+}
+
+TEST_F(Reload, OfAHostileFileKeepsTheProxyAndItsRules) {
+    start(R"({"rules": [{"kind": "GET", "action": "delay", "seconds": 0}]})");
+    for (std::size_t i = 0; i < hostile_rules.size(); ++i) {
+        test_support::write_file(proxy->rules_path(), hostile_rules[i].first);
+        ::kill(proxy->pid(), SIGHUP);
+        ASSERT_EQ(proxy->wait_for("reload", i + 1).size(), i + 1) << proxy->stderr_text();
+        EXPECT_NE(proxy->wait_for("reload", i + 1)[i]["error"].get<std::string>().find(
+                      hostile_rules[i].second),
+                  std::string::npos);
+    }
+    EXPECT_TRUE(proxy->running());
+    EXPECT_TRUE(get_is_faulted(1));
 }
 
 TEST(Stop, OnSigtermClosesItsConnectionsAndEndsWithStatusZero) {
