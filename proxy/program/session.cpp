@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <exception>
 
 #include "proxy/program/net.h"
 
@@ -52,8 +53,50 @@ void session::close_fds() {
     controller_fd_ = -1;
 }
 
+int session::release_terminal() {
+    const int fd = terminal_fd_;
+    terminal_fd_ = -1;
+    return fd;
+}
+
 // ---------------------------------------------------------------------------------------
 // The loop
+
+void session::run_guarded() noexcept {
+    try {
+        run();
+    } catch (const std::exception& e) {
+        abandon(e.what());
+    } catch (...) {
+        abandon("an unknown failure");
+    }
+}
+
+void session::abandon(const std::string& why) noexcept {
+    // The relay's state is unknown: both ends learn at once.
+    for (int* fd : {&terminal_fd_, &controller_fd_}) {
+        if (*fd >= 0) proxy_net::close_with_reset(*fd);
+        *fd = -1;
+    }
+    try {
+        services_.diag.say("connection " + std::to_string(label_.conn) + ": " + why +
+                           "; both of its connections were reset");
+        if (!close_written_) {
+            close_written_ = true;
+            if (journal_.enabled()) {
+                proxy::close_facts facts;
+                facts.end = proxy::connection_end{"proxy", "the proxy failed: " + why};
+                facts.requests = requests_written_;
+                facts.bytes_from_terminal = up_.bytes_read;
+                facts.bytes_from_controller = down_.bytes_read;
+                facts.duration_ms = proxy::millis(clock_type::now() - opened_);
+                journal_.write(proxy::close_line(label_, facts));
+            }
+        }
+    } catch (...) {
+        // Nothing more can be said.
+    }
+}
 
 void session::run() {
     if (journal_.enabled()) journal_.write(proxy::open_line(label_));

@@ -28,6 +28,11 @@ class session {
 
     // Relays until both sides are done, then writes the close line.
     void run();
+    // run(), and on a failure of the proxy's own (no memory, say), both connections reset and
+    // the close line saying so: no exception leaves a relaying thread.
+    void run_guarded() noexcept;
+    // Gives the terminal's descriptor back to the caller, for a session that never runs.
+    int release_terminal();
 
   private:
     // One round of work after a wake-up: classify, release, write, until nothing moves.
@@ -53,6 +58,7 @@ class session {
     bool releasable(const relay_direction& d, proxy::time_point now) const;
     bool may_write(const relay_direction& d, proxy::time_point now) const;
     void close_fds();
+    void abandon(const std::string& why) noexcept;
 
     const session_services services_;
     int terminal_fd_;
