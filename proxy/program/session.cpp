@@ -1,6 +1,7 @@
 #include "proxy/program/session.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -116,10 +117,15 @@ void session::run() {
             if (!down_.source_ended && down_.waiting() < read_ahead) controller_events |= POLLIN;
             if (may_write(up_, now)) controller_events |= POLLOUT;
         }
-        // A descriptor nobody waits on stays out: its hang-up would wake the loop for ever.
+        // A side that has ended its stream is watched for a reset only (POLLERR and POLLHUP
+        // need no event). Any other descriptor nobody waits on stays out: its hang-up would
+        // wake the loop for ever.
+        const bool watch_terminal = terminal_events == 0 && up_.source_ended;
+        const bool watch_controller = controller_events == 0 && connected_ && down_.source_ended;
         pollfd fds[3] = {
-            {terminal_events != 0 ? terminal_fd_ : -1, terminal_events, 0},
-            {controller_events != 0 ? controller_fd_ : -1, controller_events, 0},
+            {terminal_events != 0 || watch_terminal ? terminal_fd_ : -1, terminal_events, 0},
+            {controller_events != 0 || watch_controller ? controller_fd_ : -1, controller_events,
+             0},
             {services_.stop_fd, POLLIN, 0},
         };
         if (::poll(fds, 3, poll_timeout(now)) < 0 && errno != EINTR) {
@@ -140,8 +146,14 @@ void session::run() {
             proxy_net::no_delay(controller_fd_);
         } else if ((controller_events & POLLIN) != 0 && fds[1].revents != 0) {
             read_side(down_, controller_fd_);
+        } else if (watch_controller && (fds[1].revents & (POLLERR | POLLHUP)) != 0) {
+            peer_reset(side::controller, woke);
         }
-        if ((terminal_events & POLLIN) != 0 && fds[0].revents != 0) read_side(up_, terminal_fd_);
+        if ((terminal_events & POLLIN) != 0 && fds[0].revents != 0) {
+            read_side(up_, terminal_fd_);
+        } else if (watch_terminal && (fds[0].revents & (POLLERR | POLLHUP)) != 0) {
+            peer_reset(side::terminal, woke);
+        }
         pump(woke);
     }
     write_close_line(clock_type::now());
@@ -149,9 +161,9 @@ void session::run() {
 }
 
 bool session::done() const {
-    // The controller's end of stream (or a reset) has reached the terminal: the controller
-    // serves the connection no more, so neither does the proxy.
-    return over_ || down_.finished;
+    // Both ends of stream have been passed on (each side may go on sending after the other's
+    // half-close), or a reset has: then neither side is served any more.
+    return over_ || (up_.finished && down_.finished);
 }
 
 void session::unreachable(const std::string& error) {
@@ -210,7 +222,7 @@ bool session::release(relay_direction& d, time_point now) {
             case item_type::bytes:
                 d.queued_bytes -= it.bytes.size();
                 if (it.answer_start) d.note_answer_start(it.seq, now);
-                if (!d.broken) d.outbox.append(it.bytes);
+                if (!d.broken) d.append_out(it.bytes);
                 break;
             case item_type::hold:
                 d.hold_until = now + seconds_of(it.seconds);
@@ -236,9 +248,9 @@ bool session::release(relay_direction& d, time_point now) {
                 d.rate_sent = 0;
                 break;
             case item_type::finish:
-                // The request is over for the terminal once its last bytes have gone out.
-                if (outbox_busy) return moved;
-                write_record(std::move(it), now);
+                // The request is over for the terminal once its last bytes have gone out; the
+                // bytes after it need not wait for that.
+                d.hold_finish(std::move(it));
                 break;
             case item_type::end:
                 if (outbox_busy) return moved;
@@ -249,7 +261,13 @@ bool session::release(relay_direction& d, time_point now) {
         d.queue.pop_front();
         moved = true;
     }
+    write_due_records(d, now);
     return moved;
+}
+
+void session::write_due_records(relay_direction& d, time_point now) {
+    for (relay_item& finish : d.take_due())
+        write_record(std::move(finish), now);
 }
 
 bool session::may_write(const relay_direction& d, time_point now) const {
@@ -259,31 +277,65 @@ bool session::may_write(const relay_direction& d, time_point now) const {
 bool session::flush(relay_direction& d, time_point now) {
     const int fd = d.from == side::terminal ? controller_fd_ : terminal_fd_;
     if (fd < 0 || !may_write(d, now)) return false;
-    return d.flush(fd, now);
+    const bool moved = d.flush(fd, now);
+    write_due_records(d, now);
+    // A destination that refuses bytes is gone: its reset reaches the other side.
+    if (d.broken) peer_reset(d.from == side::terminal ? side::controller : side::terminal, now);
+    return moved;
+}
+
+bool session::terminal_bytes_pending() const {
+    if (up_.waiting() > 0) return true;
+    if (up_.source_ended || terminal_fd_ < 0) return false;
+    int unread = 0;
+    return ::ioctl(terminal_fd_, FIONREAD, &unread) == 0 && unread > 0;
+}
+
+void session::peer_reset(side who, time_point now) {
+    relay_direction& from = who == side::terminal ? up_ : down_;
+    if (!from.source_ended) {
+        // Passed on like any end of the side's stream, after what it sent before.
+        from.source_ended = true;
+        from.reset = true;
+        return;
+    }
+    // The side had ended its stream and now is gone: the other side gets the reset too.
+    int& other = who == side::terminal ? controller_fd_ : terminal_fd_;
+    if (other >= 0) {
+        proxy_net::close_with_reset(other);
+        other = -1;
+    }
+    if (who == side::terminal && !down_.end_queued) {
+        tracker_.end(side::controller, false, now);
+        for (proxy::request_record& record : tracker_.take_finished())
+            write_record(classifier_.finish_item(std::move(record)), now);
+    }
+    up_.finished = true;
+    down_.finished = true;
 }
 
 void session::pass_end(relay_direction& d, time_point now) {
-    if (d.from == side::terminal) {
-        if (d.reset) {
-            // The terminal is gone at once: so is the controller's connection.
-            proxy_net::close_with_reset(controller_fd_);
-            controller_fd_ = -1;
-            tracker_.end(side::controller, false, now);
-            for (proxy::request_record& record : tracker_.take_finished())
-                write_record(classifier_.finish_item(std::move(record)), now);
-            down_.finished = true;
-        } else if (controller_fd_ >= 0) {
-            ::shutdown(controller_fd_, SHUT_WR);
-        }
-    } else if (terminal_fd_ >= 0) {
-        if (d.reset) {
-            proxy_net::close_with_reset(terminal_fd_);
-            terminal_fd_ = -1;
-        } else {
-            ::shutdown(terminal_fd_, SHUT_WR);
-        }
-    }
     d.finished = true;
+    const bool from_terminal = d.from == side::terminal;
+    int& destination = from_terminal ? controller_fd_ : terminal_fd_;
+    // A controller that closes while bytes of the terminal's wait in the proxy closes as the
+    // controller would with them unread: with a reset.
+    const bool reset = d.reset || (!from_terminal && terminal_bytes_pending());
+    if (!reset) {
+        if (destination >= 0) ::shutdown(destination, SHUT_WR);
+        return;
+    }
+    if (destination >= 0) proxy_net::close_with_reset(destination);
+    destination = -1;
+    if (from_terminal && !down_.end_queued) {
+        // The controller's end will never be read: the requests at hand end here.
+        tracker_.end(side::controller, false, now);
+        for (proxy::request_record& record : tracker_.take_finished())
+            write_record(classifier_.finish_item(std::move(record)), now);
+    }
+    // Nothing more goes either way.
+    up_.finished = true;
+    down_.finished = true;
 }
 
 void session::cut(bool reset, const std::string& detail, time_point now) {
@@ -342,6 +394,9 @@ void session::write_record(relay_item finish, time_point released) {
 void session::write_queued_records(time_point now, const std::string& cut_detail) {
     std::vector<relay_item> finished;
     for (relay_direction* d : {&up_, &down_}) {
+        for (finishing_record& f : d->finishing)
+            finished.push_back(std::move(f.finish));
+        d->finishing.clear();
         for (relay_item& it : d->queue) {
             if (it.type == item_type::finish) finished.push_back(std::move(it));
         }
@@ -367,6 +422,7 @@ bool session::releasable(const relay_direction& d, time_point now) const {
     switch (d.queue.front().type) {
         case item_type::bytes:
         case item_type::hold:
+        case item_type::finish:
             return true;
         default:
             // Markers wait until what came before them has gone out.

@@ -41,6 +41,12 @@ class session {
     bool release(relay_direction& d, proxy::time_point now);
     bool flush(relay_direction& d, proxy::time_point now);
     void pass_end(relay_direction& d, proxy::time_point now);
+    // The side's connection turned out reset (an error on it, or a write it refused).
+    void peer_reset(proxy::side who, proxy::time_point now);
+    // Bytes the terminal sent that the controller has not been given: waiting in the proxy,
+    // or not yet read from the terminal's socket.
+    bool terminal_bytes_pending() const;
+    void write_due_records(relay_direction& d, proxy::time_point now);
     void read_side(relay_direction& d, int fd);
     void unreachable(const std::string& error);
     void cut(bool reset, const std::string& detail, proxy::time_point now);
