@@ -21,9 +21,6 @@ namespace {
 
 using json = nlohmann::json;
 
-const std::array<std::string_view, 8> common_fields{"label", "kind",        "command", "nth",
-                                                    "every", "probability", "limit",   "action"};
-
 std::vector<std::string_view> action_names() {
     std::vector<std::string_view> names;
     for (const action a : every_action)
@@ -40,6 +37,7 @@ action read_action(const rule_reader& in) {
 }
 
 void check_field_names(const json& object, action what) {
+    const std::vector<std::string_view>& common_fields = common_rule_fields();
     const std::vector<std::string_view> own_fields = fault_of(what).fields();
     const auto holds = [](const std::vector<std::string_view>& fields, const std::string& key) {
         return std::find(fields.begin(), fields.end(), key) != fields.end();
@@ -145,6 +143,12 @@ parsed_rules refused(const std::string& where, const std::string& message) {
 }
 
 }  // namespace
+
+const std::vector<std::string_view>& common_rule_fields() {
+    static const std::vector<std::string_view> fields{"label", "kind",        "command", "nth",
+                                                      "every", "probability", "limit",   "action"};
+    return fields;
+}
 
 parsed_rules parse_rules(std::string_view json_text, std::string_view source) {
     const std::string where(source);

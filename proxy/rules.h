@@ -32,6 +32,9 @@ parsed_rules parse_rules(std::string_view json_text, std::string_view source);
 // waits for a writer (a FIFO or a device is refused without being read).
 parsed_rules load_rules(const std::string& path);
 
+// The fields every rule may have, whatever its action (each action adds its own).
+const std::vector<std::string_view>& common_rule_fields();
+
 // One line per rule in words, for --check-rules (control characters escaped).
 std::string describe(const rule& r);
 
