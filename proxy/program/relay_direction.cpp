@@ -8,7 +8,22 @@
 #include <cmath>
 
 std::size_t relay_direction::waiting() const {
-    return inbox.size() + queued_bytes + (outbox.size() - written);
+    return inbox.size() + queued_bytes + bookkeeping + (outbox.size() - written);
+}
+
+std::size_t relay_direction::overhead(const relay_item& it) {
+    const proxy::request_record& r = it.record;
+    return sizeof(relay_item) + it.detail.size() + r.header.size() + r.command.size() +
+           r.text.size() + r.detail.size() + r.note.size() +
+           it.faults.size() * sizeof(proxy::fault_report);
+}
+
+relay_item relay_direction::pop_front() {
+    relay_item it = std::move(queue.front());
+    queue.pop_front();
+    bookkeeping -= overhead(it);
+    if (it.type == item_type::bytes) queued_bytes -= it.bytes.size();
+    return it;
 }
 
 void relay_direction::append_out(std::string_view bytes) {
@@ -17,12 +32,14 @@ void relay_direction::append_out(std::string_view bytes) {
 }
 
 void relay_direction::hold_finish(relay_item finish) {
+    bookkeeping += overhead(finish);
     finishing.push_back(finishing_record{std::move(finish), appended_total});
 }
 
 std::vector<relay_item> relay_direction::take_due() {
     std::vector<relay_item> due;
     while (!finishing.empty() && (broken || finishing.front().mark <= written_total)) {
+        bookkeeping -= overhead(finishing.front().finish);
         due.push_back(std::move(finishing.front().finish));
         finishing.pop_front();
     }
@@ -45,6 +62,7 @@ void relay_direction::enqueue(relay_item it, proxy::time_point now, bool frozen)
         }
         queued_bytes += it.bytes.size();
     }
+    bookkeeping += overhead(it);
     queue.push_back(std::move(it));
 }
 

@@ -63,6 +63,10 @@ struct relay_direction {
     std::uint64_t rate_sent = 0;
     std::uint64_t bytes_read = 0;
     std::size_t queued_bytes = 0;  // bytes in the queue
+    // The memory of the queue's and finishing's entries besides their bytes (a request's
+    // record, a marker): counted with the bytes that wait, so that many small requests are
+    // bounded as a few big ones are.
+    std::size_t bookkeeping = 0;
     // When the first answer byte of a request was released (controller to terminal).
     int first_byte_seq = 0;
     proxy::time_point first_byte_at{};
@@ -71,6 +75,10 @@ struct relay_direction {
     std::size_t waiting() const;
     // Puts released bytes in the outbox.
     void append_out(std::string_view bytes);
+    // What an entry of the queue costs besides its bytes.
+    static std::size_t overhead(const relay_item& it);
+    // Takes the front of the queue.
+    relay_item pop_front();
     // Keeps a finish marker until the bytes before it have been written.
     void hold_finish(relay_item finish);
     // The finish markers whose bytes have all gone (all of them once the destination is gone).

@@ -216,11 +216,15 @@ bool session::classify(relay_direction& d, time_point now) {
 bool session::release(relay_direction& d, time_point now) {
     bool moved = false;
     while (!d.queue.empty() && !over_ && !frozen(now) && now >= d.hold_until) {
-        relay_item& it = d.queue.front();
-        const bool outbox_busy = d.outbox_busy();
-        switch (it.type) {
+        const item_type type = d.queue.front().type;
+        // A stall, a cut, a new rate and an end act once what came before them has gone out.
+        const bool waits_for_outbox = type == item_type::freeze || type == item_type::cut ||
+                                      type == item_type::rate || type == item_type::end;
+        if (waits_for_outbox && d.outbox_busy()) break;
+        relay_item it = d.pop_front();
+        moved = true;
+        switch (type) {
             case item_type::bytes:
-                d.queued_bytes -= it.bytes.size();
                 if (it.answer_start) d.note_answer_start(it.seq, now);
                 if (!d.broken) d.append_out(it.bytes);
                 break;
@@ -228,21 +232,13 @@ bool session::release(relay_direction& d, time_point now) {
                 d.hold_until = now + seconds_of(it.seconds);
                 break;
             case item_type::freeze:
-                // The stall starts once what came before it has gone out.
-                if (outbox_busy) return moved;
                 frozen_until_ = std::max(frozen_until_, now + seconds_of(it.seconds));
                 break;
-            case item_type::cut: {
-                if (outbox_busy) return moved;
-                const bool reset = it.reset;
-                const std::string detail = it.detail;
-                d.queue.pop_front();
-                cut(reset, detail, now);
+            case item_type::cut:
+                cut(it.reset, it.detail, now);
                 return true;
-            }
             case item_type::rate:
                 // The new rate is for the bytes after it.
-                if (outbox_busy) return moved;
                 d.rate = it.rate;
                 d.rate_since = now;
                 d.rate_sent = 0;
@@ -253,13 +249,9 @@ bool session::release(relay_direction& d, time_point now) {
                 d.hold_finish(std::move(it));
                 break;
             case item_type::end:
-                if (outbox_busy) return moved;
-                d.queue.pop_front();
                 pass_end(d, now);
                 return true;
         }
-        d.queue.pop_front();
-        moved = true;
     }
     write_due_records(d, now);
     return moved;
