@@ -1,7 +1,6 @@
 #include "proxy/program/session.h"
 
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <cstring>
 #include <exception>
 
+#include "protocol/protocol.h"
 #include "proxy/program/net.h"
 
 namespace {
@@ -22,6 +22,10 @@ using proxy::time_point;
 // A direction stops reading once this much of its source waits to be passed on.
 constexpr std::size_t read_ahead = 512 * 1024;
 constexpr std::size_t read_size = 64 * 1024;
+// After the controller's end of stream, how long the terminal may send nothing before the
+// proxy ends the connection: as long as the controller waits for a silent terminal. (A
+// terminal that never closes after the controller did must not hold its place for ever.)
+constexpr auto half_closed_wait = std::chrono::seconds(protocol::wait_seconds);
 
 clock_type::duration seconds_of(double seconds) {
     return std::chrono::duration_cast<clock_type::duration>(std::chrono::duration<double>(seconds));
@@ -137,6 +141,12 @@ void session::run() {
             stop("the proxy stopped", woke);
             break;
         }
+        if (half_closed_until_ && woke >= *half_closed_until_) {
+            // The terminal has sent nothing since the controller's end for as long as the
+            // controller waits: the proxy ends the connection as the controller would.
+            over_ = true;
+            break;
+        }
         if (!connected_ && fds[1].revents != 0) {
             if (const int failure = proxy_net::connect_result(controller_fd_); failure != 0) {
                 unreachable(std::strerror(failure));
@@ -184,6 +194,7 @@ void session::read_side(relay_direction& d, int fd) {
     if (k > 0) {
         d.inbox.append(read_buffer_.data(), static_cast<std::size_t>(k));
         d.bytes_read += static_cast<std::uint64_t>(k);
+        if (half_closed_until_) half_closed_until_ = clock_type::now() + half_closed_wait;
         return;
     }
     if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
@@ -276,13 +287,6 @@ bool session::flush(relay_direction& d, time_point now) {
     return moved;
 }
 
-bool session::terminal_bytes_pending() const {
-    if (up_.waiting() > 0) return true;
-    if (up_.source_ended || terminal_fd_ < 0) return false;
-    int unread = 0;
-    return ::ioctl(terminal_fd_, FIONREAD, &unread) == 0 && unread > 0;
-}
-
 void session::peer_reset(side who, time_point now) {
     relay_direction& from = who == side::terminal ? up_ : down_;
     if (!from.source_ended) {
@@ -310,11 +314,11 @@ void session::pass_end(relay_direction& d, time_point now) {
     d.finished = true;
     const bool from_terminal = d.from == side::terminal;
     int& destination = from_terminal ? controller_fd_ : terminal_fd_;
-    // A controller that closes while bytes of the terminal's wait in the proxy closes as the
-    // controller would with them unread: with a reset.
-    const bool reset = d.reset || (!from_terminal && terminal_bytes_pending());
-    if (!reset) {
+    if (!d.reset) {
         if (destination >= 0) ::shutdown(destination, SHUT_WR);
+        // A terminal that never ends its side after the controller did is not waited for
+        // without end.
+        if (!from_terminal) half_closed_until_ = now + half_closed_wait;
         return;
     }
     if (destination >= 0) proxy_net::close_with_reset(destination);
@@ -435,6 +439,7 @@ int session::poll_timeout(time_point now) const {
         if (const auto wake_at = d->rate_wake(now)) consider(*wake_at);
     }
     if (const auto deadline = classifier_.header_deadline()) consider(*deadline);
+    if (half_closed_until_) consider(*half_closed_until_);
     if (!wake) return -1;
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(*wake - now).count();
     return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));

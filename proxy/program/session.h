@@ -43,9 +43,6 @@ class session {
     void pass_end(relay_direction& d, proxy::time_point now);
     // The side's connection turned out reset (an error on it, or a write it refused).
     void peer_reset(proxy::side who, proxy::time_point now);
-    // Bytes the terminal sent that the controller has not been given: waiting in the proxy,
-    // or not yet read from the terminal's socket.
-    bool terminal_bytes_pending() const;
     void write_due_records(relay_direction& d, proxy::time_point now);
     void read_side(relay_direction& d, int fd);
     void unreachable(const std::string& error);
@@ -84,4 +81,6 @@ class session {
     bool over_ = false;  // cut, stopped or never connected: the close line says why
     bool close_written_ = false;
     std::optional<proxy::connection_end> own_end_;
+    // After the controller's end of stream: when the session ends unless the terminal sends.
+    std::optional<proxy::time_point> half_closed_until_;
 };
