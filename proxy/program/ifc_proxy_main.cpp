@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <exception>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -148,10 +149,14 @@ int relay(const proxy_arguments& args, bool stdout_open) {
     diag.say("listening on " + settings.listen.text() + ", controller " + settings.to.text() +
              ", " + std::to_string(rule_count) + (rule_count == 1 ? " rule" : " rules") +
              ", seed " + std::to_string(settings.seed));
-    int status;
-    {
+    int status = proxy_exit::failure;
+    try {
         listener main_loop(settings, listen_fd, *journal, diag, holder);
         status = main_loop.run();
+    } catch (const std::exception& e) {
+        // A failure of the proxy's own (no memory, say): its connections are closed, and it
+        // ends saying why rather than aborting.
+        diag.say(std::string("stopped by a failure of its own: ") + e.what());
     }
     // The readers get a moment to take what waits for them; then the proxy ends regardless.
     const std::uint64_t lost =

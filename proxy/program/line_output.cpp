@@ -84,8 +84,13 @@ struct line_output::state {
     bool failure_said = false;
     std::optional<clock_type::time_point> last_said;
 
-    void say(const std::string& message) const {
-        if (s.report) s.report(s.name + ": " + message);
+    // Says message() through report; a failure to say it (no memory) is not the writer's end.
+    template <class Message>
+    void say(Message message) const noexcept {
+        try {
+            if (s.report) s.report(s.name + ": " + message());
+        } catch (...) {
+        }
     }
 
     attempt write_to_file(const std::string& line);
@@ -224,20 +229,24 @@ void line_output::write_all(const std::shared_ptr<state>& keep) {
                                                            : st.write_to_stream(line, wait_until);
         if (result == attempt::written && st.failing) {
             st.failing = false;
-            if (st.failure_said) st.say("written again");
+            if (st.failure_said) st.say([] { return std::string("written again"); });
         } else if (result == attempt::failed && !st.failing) {
             st.failing = true;
             const auto now = clock_type::now();
             st.failure_said = !st.last_said || now - *st.last_said >= report_gap;
             if (st.failure_said) {
                 st.last_said = now;
-                st.say(std::string("cannot write: ") + std::strerror(st.error) +
-                       "; its lines wait in the proxy, and are dropped and counted while the "
-                       "buffer is full");
+                st.say([&] {
+                    return std::string("cannot write: ") + std::strerror(st.error) +
+                           "; its lines wait in the proxy, and are dropped and counted while the "
+                           "buffer is full";
+                });
             }
         } else if (result == attempt::broken) {
-            st.say(std::string("cannot write: ") + std::strerror(st.error) +
-                   "; its reader is gone, and no more lines are written");
+            st.say([&] {
+                return std::string("cannot write: ") + std::strerror(st.error) +
+                       "; its reader is gone, and no more lines are written";
+            });
         }
         lock.lock();
         switch (result) {

@@ -72,6 +72,11 @@ listener::listener(const proxy_settings& settings, int listen_fd, proxy::journal
 }
 
 listener::~listener() {
+    // Left by a failure of the proxy's own: the relaying threads must see a stop before they
+    // can be waited for.
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(stop_fd_, &one, sizeof one);
+    refusals_.stop();
     reap(true);
     for (const int fd : {listen_fd_, signal_fd_, wake_fd_, stop_fd_}) {
         if (fd >= 0) ::close(fd);
