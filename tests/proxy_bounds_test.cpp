@@ -186,7 +186,7 @@ TEST_F(JournalOnAFullDisk, KeepsItsLinesWholeAndWritesThemOnceThereIsRoom) {
     EXPECT_EQ(lines.size(), 1 + 4 * static_cast<std::size_t>(sessions));  // start; open, 2, close
 }
 
-TEST(MaxConnections, TurnsAwayTheTerminalPastThemAndServesTheOthers) {
+TEST(ProxyMaxConnections, TurnsAwayTheTerminalPastThemAndServesTheOthers) {
     test_support::server_process server;
     test_support::proxy_process proxy(server.port(),
                                       test_support::proxy_options{"", {"--max-connections", "2"}});
@@ -231,7 +231,7 @@ rlim_t address_space_of(pid_t pid) {
     return 0;
 }
 
-TEST(NoThread, ForATerminalTurnsItAwayAloneAndTheProxyGoesOn) {
+TEST(ProxyWithoutAThread, ForATerminalTurnsItAwayAloneAndTheProxyGoesOn) {
     if (address_sanitizer) GTEST_SKIP() << "the sanitizer's own mappings need the address space";
     test_support::server_process server;
     test_support::proxy_process proxy(server.port());
