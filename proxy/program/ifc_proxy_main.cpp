@@ -191,5 +191,10 @@ int main(int argc, char** argv) {
         case proxy_arguments::job::relay:
             break;
     }
-    return relay(*parsed.args, stdout_open);
+    try {
+        return relay(*parsed.args, stdout_open);
+    } catch (const std::exception& e) {
+        // Before the relay runs (no thread or no memory at the start, no source of a seed).
+        return fail(proxy_exit::failure, std::string("cannot start: ") + e.what());
+    }
 }
