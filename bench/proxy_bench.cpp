@@ -9,13 +9,20 @@
 // exchange through any relay costs at least what it costs there (a wake-up of the relay's
 // thread, a read and a write).
 //
-//   proxy_bench [--scale F] [--one-cpu]
+//   proxy_bench [--scale F] [--one-cpu] [--sessions N]
 //
 // F scales the number of requests (default 1). --one-cpu pins the benchmark, the server and
 // the proxy to the CPU the benchmark starts on (by default they run where the system puts them).
 //
+// Then the proxy with its journal on a pipe that nobody reads: N sessions (default 10000; a
+// connection, a GET, DISCONNECT) straight at the server, through the relay floor (which serves
+// one connection after another) and through that proxy, the sessions per second of each, the
+// journal lines the proxy dropped and counted, its peak resident memory, and the time from SIGTERM
+// to its exit.
+//
 // The PUT is timed both ways a terminal may send it: chunk by chunk, each after its NEXT (as the
 // client library does), and streamed, the whole payload at once behind the header.
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -29,6 +36,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -72,15 +80,19 @@ std::uint16_t free_port() {
     }
 }
 
-// Starts program with args in the work directory, its output discarded, and waits until port
-// accepts connections.
-void start(const char* program, const std::vector<std::string>& args, std::uint16_t port) {
+// Starts program with args in the work directory, its output discarded (or its standard output
+// on stdout_fd and its standard error in stderr_file), and waits until port accepts
+// connections. The child's pid.
+pid_t start(const char* program, const std::vector<std::string>& args, std::uint16_t port,
+            int stdout_fd = -1, const std::string& stderr_file = "/dev/null") {
     const pid_t pid = ::fork();
     if (pid < 0) die("fork failed");
     if (pid == 0) {
         if (::chdir(work_dir.c_str()) != 0) _exit(121);
-        if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr))
+        if (!std::freopen("/dev/null", "w", stdout) ||
+            !std::freopen(stderr_file.c_str(), "w", stderr))
             _exit(120);
+        if (stdout_fd >= 0 && ::dup2(stdout_fd, STDOUT_FILENO) < 0) _exit(123);
         std::vector<char*> argv{const_cast<char*>(program)};
         for (const auto& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
@@ -93,7 +105,7 @@ void start(const char* program, const std::vector<std::string>& args, std::uint1
     while (clock_type::now() < end) {
         if (auto c = ifc_client::connection::open({"127.0.0.1", port, 1000ms})) {
             c->disconnect();
-            return;
+            return pid;
         }
         std::this_thread::sleep_for(10ms);
     }
@@ -215,6 +227,89 @@ void row(const char* name, double direct, double floor, double proxied, bool thr
                 proxied, ratio(floor), ratio(proxied), target);
 }
 
+// Seconds for count sessions on port, each a connection, a GET and DISCONNECT.
+double time_sessions(std::uint16_t port, int count) {
+    const auto start = clock_type::now();
+    for (int i = 0; i < count; ++i) {
+        auto c = open(port);
+        if (auto answer = c.get("IFC_get_stat"); !answer) {
+            die("GET of session " + std::to_string(i) + " failed: " + answer.failure().detail);
+        }
+        c.disconnect();
+    }
+    return micros_since(start) / 1e6;
+}
+
+// A line of /proc/PID/status, in kibibytes ("VmHWM:").
+long status_kib(pid_t pid, const std::string& field) {
+    std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
+    if (f == nullptr) return -1;
+    char line[256];
+    long kib = -1;
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        if (std::string(line).rfind(field, 0) == 0) kib = std::atol(line + field.size());
+    }
+    std::fclose(f);
+    return kib;
+}
+
+// The proxy with its journal on a pipe that nobody reads, beside the direct exchange.
+void journal_nobody_reads(std::uint16_t server_port, std::uint16_t relay_port, int sessions) {
+    int journal[2];
+    if (::pipe2(journal, O_CLOEXEC) != 0) die("pipe2 failed");
+    const std::uint16_t port = free_port();
+    const std::string stderr_file = work_dir + "/stalled_proxy.stderr";
+    const pid_t proxy = start(IFC_PROXY_PATH,
+                              {"--listen", "127.0.0.1:" + std::to_string(port), "--to",
+                               "127.0.0.1:" + std::to_string(server_port), "--journal", "-"},
+                              port, journal[1], stderr_file);
+    ::close(journal[1]);
+    const double direct = time_sessions(server_port, sessions);
+    const double floor = time_sessions(relay_port, sessions);
+    const double proxied = time_sessions(port, sessions);
+    const long peak_kib = status_kib(proxy, "VmHWM:");
+    const auto signalled = clock_type::now();
+    ::kill(proxy, SIGTERM);
+    int status = 0;
+    const auto limit = signalled + 10s;
+    while (::waitpid(proxy, &status, WNOHANG) != proxy) {
+        if (clock_type::now() >= limit) die("the proxy did not end within 10 s of SIGTERM");
+        std::this_thread::sleep_for(1ms);
+    }
+    const double stop_ms = micros_since(signalled) / 1000;
+    children.erase(std::find(children.begin(), children.end(), proxy));
+    ::close(journal[0]);
+    std::string said;
+    if (std::FILE* f = std::fopen(stderr_file.c_str(), "r")) {
+        char line[512];
+        while (std::fgets(line, sizeof line, f) != nullptr) {
+            if (std::strstr(line, "journal lines were dropped") != nullptr) said = line;
+        }
+        std::fclose(f);
+    }
+    const long dropped = said.empty() ? 0 : std::atol(said.c_str() + std::strlen("ifc-proxy: "));
+    std::printf(
+        "\nifc-proxy with --journal - on a pipe that nobody reads: %d sessions (connect, GET, "
+        "DISCONNECT) each way\n\n",
+        sessions);
+    std::printf("| %-46s | %10s |\n", "figure", "value");
+    std::printf("|%s|%s|\n", std::string(48, '-').c_str(), std::string(12, '-').c_str());
+    std::printf("| %-46s | %10.0f |\n", "sessions per second, straight at the server",
+                sessions / direct);
+    std::printf("| %-46s | %10.0f |\n", "sessions per second, through the relay floor",
+                sessions / floor);
+    std::printf("| %-46s | %10.0f |\n", "sessions per second, through the proxy",
+                sessions / proxied);
+    std::printf("| %-46s | %10d |\n", "sessions relayed", sessions);
+    std::printf("| %-46s | %10d |\n", "journal lines made (start, 4 a session, stop)",
+                4 * sessions + 2);
+    std::printf("| %-46s | %10ld |\n", "of them dropped and counted (not in the pipe)", dropped);
+    std::printf("| %-46s | %10.1f |\n", "peak resident memory of the proxy, MiB",
+                static_cast<double>(peak_kib) / 1024);
+    std::printf("| %-46s | %10.0f |\n", "SIGTERM to exit, ms", stop_ms);
+    std::printf("| %-46s | %10d |\n", "exit status", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+}
+
 // Megabytes per second of the median PUT.
 double throughput(const std::vector<double>& seconds) {
     return protocol::max_payload / percentile(seconds, 50) / 1e6;
@@ -225,14 +320,17 @@ double throughput(const std::vector<double>& seconds) {
 int main(int argc, char** argv) {
     double scale = 1;
     bool one_cpu = false;
+    int sessions = 10000;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--scale" && i + 1 < argc) {
             scale = std::atof(argv[++i]);
         } else if (arg == "--one-cpu") {
             one_cpu = true;
+        } else if (arg == "--sessions" && i + 1 < argc) {
+            sessions = std::max(1, std::atoi(argv[++i]));
         } else {
-            std::fprintf(stderr, "usage: proxy_bench [--scale F] [--one-cpu]\n");
+            std::fprintf(stderr, "usage: proxy_bench [--scale F] [--one-cpu] [--sessions N]\n");
             return 2;
         }
     }
@@ -279,7 +377,6 @@ int main(int argc, char** argv) {
         time_puts(relay_port, 3, payload, true, streamed.relayed);
         time_puts(proxy_port, 3, payload, true, streamed.proxied);
     }
-    stop_children();
 
     std::printf(
         "ifc-proxy (no rules, no journal) against the direct exchange and "
@@ -303,5 +400,7 @@ int main(int argc, char** argv) {
         "\nthe last three columns: the floor's and the proxy's ratio to the direct "
         "exchange (time: relayed / direct; throughput: direct / relayed), and the largest "
         "ratio the targets allow\n");
+    journal_nobody_reads(server_port, relay_port, sessions);
+    stop_children();
     return 0;
 }

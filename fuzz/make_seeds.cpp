@@ -7,12 +7,14 @@
 //   build/fuzz/fuzz/fuzz_seeds fuzz
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +25,8 @@
 #include "fuzz/scratch_dir.h"
 #include "ifc/ifc_net.h"
 #include "protocol/protocol.h"
+#include "proxy/faults/registry.h"
+#include "proxy/rules.h"
 #include "server/ether_parse.h"
 #include "valve/vfp_ifc.h"
 #include "valve/vfp_on_off.h"
@@ -357,6 +361,26 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Rules files for the proxy's rules reader: the recipes of its guide, and files at its
+    // bounds.
+    const fs::path rules = corpus / "proxy_rules";
+    for (const auto& entry : fs::directory_iterator(root.parent_path() / "docs" / "proxy-rules")) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        write_seed(rules, entry.path().stem().string(), text);
+    }
+    write_seed(rules, "occurrences",
+               R"({"rules": [{"label": "a", "kind": "GET", "command": "IFC_get_[so]*",)"
+               R"( "nth": 2, "limit": 3, "action": "delay", "seconds": [0.1, 0.2]},)"
+               R"( {"every": 3, "action": "throttle", "bytes_per_second": 1e9},)"
+               R"( {"probability": 0.5, "kind": "PUT", "action": "cut", "at": "after_chunk",)"
+               R"( "chunk": 250, "mode": "reset"}]})");
+    write_seed(rules, "numbers_at_the_edges",
+               R"({"rules": [{"action": "refuse", "seconds": 1e400},)"
+               R"( {"nth": 18446744073709551616, "action": "delay", "seconds": -0.0}]})");
+    write_seed(rules, "nested", R"({"rules": [{"action": "delay", "seconds": [[[[[[1]]]]]]}]})");
+
     // Dictionaries: tokens and names the targets' inputs are made of.
     const fs::path dict = root / "dict";
     fs::create_directories(dict);
@@ -403,6 +427,26 @@ int main(int argc, char** argv) {
     tracker_words.insert(tracker_words.end(), put_names.begin(), put_names.end());
     write_dict(dict / "proxy_tracker.dict", tracker_words);
     write_dict(dict / "document.dict", document_words);
+
+    std::vector<std::string> rules_words{
+        "{\"rules\": [", "]}",   "\"",    ":",  ",",   "{",    "}",      "[", "]",
+        "true",          "null", "1e400", "-1", "0.5", "3600", "\\u0000"};
+    const auto quoted_word = [](std::string_view word) { return '"' + std::string(word) + '"'; };
+    for (const std::string_view field : proxy::common_rule_fields())
+        rules_words.push_back(quoted_word(field));
+    for (const proxy::action a : proxy::every_action) {
+        rules_words.push_back(quoted_word(proxy::action_name(a)));
+        for (const std::string_view field : proxy::fault_of(a).fields()) {
+            // Actions share some fields ("seconds", "at").
+            const std::string word = quoted_word(field);
+            if (std::find(rules_words.begin(), rules_words.end(), word) == rules_words.end())
+                rules_words.push_back(word);
+        }
+    }
+    for (const std::string_view word : {"GET", "PUT", "PING", "DISCONNECT", "before_len",
+                                        "after_chunk", "before_fin", "close", "reset", "random"})
+        rules_words.push_back(quoted_word(word));
+    write_dict(dict / "proxy_rules.dict", rules_words);
     std::fprintf(stderr, "seeds written under %s\n", root.c_str());
     return 0;
 }

@@ -1,9 +1,8 @@
 #include "proxy/journal.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <cstring>
+#include <cstdio>
 #include <ctime>
 
 #include "proxy/byte_text.h"
@@ -149,6 +148,21 @@ journal_line stop_line(std::string_view signal_name) {
     return j;
 }
 
+journal_line turned_away_line(const std::string& terminal, const std::string& reason) {
+    journal_line j;
+    j["event"] = "turned_away";
+    j["terminal"] = terminal;
+    j["reason"] = reason;
+    return j;
+}
+
+journal_line dropped_line(std::uint64_t count) {
+    journal_line j;
+    j["event"] = "dropped";
+    j["lines"] = count;
+    return j;
+}
+
 std::string wall_clock_text() {
     const auto now = std::chrono::system_clock::now();
     const auto micros =
@@ -162,35 +176,12 @@ std::string wall_clock_text() {
     return text;
 }
 
-journal_writer::journal_writer(const std::string& path) {
-    if (path == "-") {
-        out_ = stdout;
-        return;
-    }
-    out_ = std::fopen(path.c_str(), "a");
-    if (out_ == nullptr) {
-        error_ = path + ": " + std::strerror(errno);
-        return;
-    }
-    owned_ = true;
-}
-
-journal_writer::~journal_writer() {
-    if (owned_) std::fclose(out_);
-}
-
-void journal_writer::write(const journal_line& line) {
-    if (out_ == nullptr) return;
+std::string journal_text(const journal_line& line) {
     journal_line stamped;
     stamped["time"] = wall_clock_text();
     for (const auto& [key, value] : line.items())
         stamped[key] = value;
-    // Bytes that are not UTF-8 never reach a line: they are written as hex.
-    const std::string text = stamped.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    const std::lock_guard lock(mutex_);
-    std::fputs(text.c_str(), out_);
-    std::fputc('\n', out_);
-    std::fflush(out_);
+    return stamped.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace proxy

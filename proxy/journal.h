@@ -1,14 +1,13 @@
 // The journal: one JSON object per line for every request, every connection's open and
-// close, and the proxy's own events (start, reloads of the rules, refusals, stop). The lines
-// are built here; a journal_writer puts them out, each line whole, from any thread.
+// close, and the proxy's own events (start, reloads of the rules, refusals, connections turned
+// away, dropped lines, stop). The lines are built here; the program's journal_writer
+// (proxy/program/journal_writer.h) puts them out.
 //
 // With the same seed and the same terminal traffic, two journals are equal line by line but
 // for the fields "time", "terminal" and those ending in "_ms".
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,32 +51,17 @@ journal_line reload_line(const std::string& file, std::size_t rule_count, const 
 journal_line refuse_line(const connection_label& c, std::size_t rule, double seconds);
 journal_line listen_again_line();
 journal_line stop_line(std::string_view signal_name);
+// A terminal's connection that the proxy did not take (too many, or no thread for it).
+journal_line turned_away_line(const std::string& terminal, const std::string& reason);
+// count lines are missing here: the journal's reader did not keep up, or its file was full.
+journal_line dropped_line(std::uint64_t count);
 
 // Milliseconds, rounded to the microsecond.
 double millis(clock_type::duration d);
 
-// Writes journal lines to a file (appended) or to standard output ("-"); each line is
-// flushed whole, so that a reader following the file sees complete lines.
-class journal_writer {
-  public:
-    journal_writer() = default;  // writes nothing
-    // Opens path; on failure error() says why.
-    explicit journal_writer(const std::string& path);
-    ~journal_writer();
-    journal_writer(const journal_writer&) = delete;
-    journal_writer& operator=(const journal_writer&) = delete;
-
-    bool enabled() const { return out_ != nullptr; }
-    const std::string& error() const { return error_; }
-    // Puts the current wall-clock time first and writes the line.
-    void write(const journal_line& line);
-
-  private:
-    std::FILE* out_ = nullptr;
-    bool owned_ = false;
-    std::string error_;
-    std::mutex mutex_;
-};
+// The line as written: the wall-clock time first, then the line's fields, on one line (bytes
+// that are not UTF-8 are replaced, though the lines put them in hex already).
+std::string journal_text(const journal_line& line);
 
 // The time now as ISO 8601 in UTC with microseconds: 2026-12-10T09:30:00.123456Z.
 std::string wall_clock_text();

@@ -1,6 +1,8 @@
 #include "proxy/rule_fields.h"
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 
 namespace proxy {
 
@@ -50,6 +52,10 @@ long long rule_reader::integer(std::string_view field, long long low, long long 
                                std::string_view expected) const {
     const nlohmann::json& v = at(field);
     if (!v.is_number_integer()) reject_value(field, expected, v);
+    // Above the range of long long, a whole number is unsigned: no cast may wrap it into range.
+    if (v.is_number_unsigned() &&
+        v.get<std::uint64_t>() > static_cast<std::uint64_t>(std::numeric_limits<long long>::max()))
+        reject_value(field, expected, v);
     const auto value = v.get<long long>();
     if (value < low || value > high) reject_value(field, expected, v);
     return value;

@@ -1,14 +1,17 @@
 #include "proxy/rules.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
+#include "proxy/byte_text.h"
 #include "proxy/faults/registry.h"
 #include "proxy/rule_fields.h"
 
@@ -17,9 +20,6 @@ namespace proxy {
 namespace {
 
 using json = nlohmann::json;
-
-const std::array<std::string_view, 8> common_fields{"label", "kind",        "command", "nth",
-                                                    "every", "probability", "limit",   "action"};
 
 std::vector<std::string_view> action_names() {
     std::vector<std::string_view> names;
@@ -37,6 +37,7 @@ action read_action(const rule_reader& in) {
 }
 
 void check_field_names(const json& object, action what) {
+    const std::vector<std::string_view>& common_fields = common_rule_fields();
     const std::vector<std::string_view> own_fields = fault_of(what).fields();
     const auto holds = [](const std::vector<std::string_view>& fields, const std::string& key) {
         return std::find(fields.begin(), fields.end(), key) != fields.end();
@@ -109,59 +110,112 @@ rule read_rule(const json& object) {
     return r;
 }
 
+// Thrown by the reader's callback at the first value nested too deep.
+struct too_deep {};
+
+json parse_bounded(std::string_view text) {
+    const json::parser_callback_t depth_guard = [](int depth, json::parse_event_t event,
+                                                   json& /*parsed*/) {
+        if ((event == json::parse_event_t::object_start ||
+             event == json::parse_event_t::array_start) &&
+            depth >= max_rules_nesting) {
+            throw too_deep{};
+        }
+        return true;
+    };
+    return json::parse(text, depth_guard);
+}
+
+// "[json.exception.parse_error.101] parse error at line 3, column 5: ...": the message
+// without its prefix.
+std::string json_message(const json::exception& e) {
+    std::string message = e.what();
+    if (const auto close = message.find("] "); close != std::string::npos) {
+        message = message.substr(close + 2);
+    }
+    return message;
+}
+
+parsed_rules refused(const std::string& where, const std::string& message) {
+    parsed_rules result;
+    result.error = shown_text(where + ": " + message);
+    return result;
+}
+
 }  // namespace
 
+const std::vector<std::string_view>& common_rule_fields() {
+    static const std::vector<std::string_view> fields{"label", "kind",        "command", "nth",
+                                                      "every", "probability", "limit",   "action"};
+    return fields;
+}
+
 parsed_rules parse_rules(std::string_view json_text, std::string_view source) {
-    parsed_rules result;
     const std::string where(source);
+    if (json_text.size() > max_rules_file_bytes) {
+        return refused(where, "larger than " + std::to_string(max_rules_file_bytes / 1024) +
+                                  " KiB; a rules file is a short list of rules");
+    }
     json document;
     try {
-        document = json::parse(json_text);
-    } catch (const json::parse_error& e) {
-        // what(): "[json.exception.parse_error.101] parse error at line 3, column 5: ..."
-        std::string message = e.what();
-        if (const auto close = message.find("] "); close != std::string::npos) {
-            message = message.substr(close + 2);
-        }
-        result.error = where + ": " + message;
-        return result;
+        document = parse_bounded(json_text);
+    } catch (const too_deep&) {
+        return refused(where, "values nested more than " + std::to_string(max_rules_nesting) +
+                                  " deep; a rule is at most four");
+    } catch (const json::exception& e) {
+        // A syntax error, or a number beyond what a double holds (1e400).
+        return refused(where, json_message(e));
     }
     if (!document.is_object() || !document.contains("rules") || !document["rules"].is_array()) {
-        result.error = where + ": expected an object {\"rules\": [...]}";
-        return result;
+        return refused(where, "expected an object {\"rules\": [...]}");
     }
     for (const auto& [key, value] : document.items()) {
         if (key != "rules") {
-            result.error =
-                where + ": field '" + key + "': not a field of the file (only \"rules\")";
-            return result;
+            return refused(where, "field '" + key + "': not a field of the file (only \"rules\")");
         }
     }
     const json& list = document["rules"];
+    if (list.size() > max_rules) {
+        return refused(
+            where, std::to_string(list.size()) + " rules; at most " + std::to_string(max_rules));
+    }
+    parsed_rules result;
     for (std::size_t i = 0; i < list.size(); ++i) {
         try {
             result.rules.push_back(read_rule(list[i]));
         } catch (const field_error& e) {
-            result.rules.clear();
-            result.error = where + ": rules[" + std::to_string(i) +
-                           "]: " + (e.field.empty() ? "" : "field '" + e.field + "': ") +
-                           e.expected;
-            return result;
+            return refused(where, "rules[" + std::to_string(i) +
+                                      "]: " + (e.field.empty() ? "" : "field '" + e.field + "': ") +
+                                      e.expected);
         }
     }
     return result;
 }
 
 parsed_rules load_rules(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        parsed_rules result;
-        result.error = path + ": cannot read: " + std::strerror(errno);
-        return result;
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return refused(path, std::string("cannot read: ") + std::strerror(errno));
+    struct closer {
+        int fd;
+        ~closer() { ::close(fd); }
+    } close_at_end{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return refused(path, std::string("cannot read: ") + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) return refused(path, "not a regular file");
+    std::string text;
+    char block[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, block, sizeof block);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return refused(path, std::string("cannot read: ") + std::strerror(errno));
+        if (n == 0) break;
+        text.append(block, static_cast<std::size_t>(n));
+        // One byte past the bound is enough to refuse the file.
+        if (text.size() > max_rules_file_bytes) break;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parse_rules(text.str(), path);
+    return parse_rules(text, path);
 }
 
 }  // namespace proxy

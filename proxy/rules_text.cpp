@@ -2,6 +2,7 @@
 #include <sstream>
 #include <string>
 
+#include "proxy/byte_text.h"
 #include "proxy/faults/registry.h"
 #include "proxy/rules.h"
 
@@ -43,10 +44,10 @@ std::string describe(const rule& r) {
         }
     }
     text += " " + (r.kind ? std::string(kind_name(*r.kind)) : std::string("request"));
-    if (!r.command.empty()) text += " of " + r.command;
+    if (!r.command.empty()) text += " of " + shown_text(r.command);
     if (r.limit > 0) text += " (at most " + std::to_string(r.limit) + " times)";
     text += ": " + std::string(action_name(r.what)) + fault_of(r.what).words(r);
-    if (!r.label.empty()) text += "  [" + r.label + "]";
+    if (!r.label.empty()) text += "  [" + shown_text(r.label) + "]";
     return text;
 }
 

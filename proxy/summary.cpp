@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <tuple>
 
+#include "proxy/byte_text.h"
 #include "tools/text_table.h"
 
 namespace proxy {
@@ -23,6 +24,35 @@ std::string field_text(const json& line, const char* field) {
 
 std::string count_of(long long n, const std::string& what) {
     return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
+// A journal line is at most a few times --text-max (1 MiB at most) long; a longer one is no
+// journal line and is skipped without being kept.
+constexpr std::size_t max_line = 8 * 1024 * 1024;
+
+// Reads the next line into text; false at the end of the input. A line longer than max_line
+// is read to its end, and too_long is set.
+bool next_line(std::istream& in, std::string& text, bool& too_long) {
+    text.clear();
+    too_long = false;
+    bool any = false;
+    char c;
+    while (in.get(c)) {
+        any = true;
+        if (c == '\n') return true;
+        if (text.size() < max_line) {
+            text += c;
+        } else {
+            too_long = true;
+        }
+    }
+    return any;
+}
+
+// A request's duration as the proxy writes it: a number of milliseconds, never negative.
+bool sound_duration(const json& line) {
+    const auto total = line.find("total_ms");
+    return total == line.end() || (total->is_number() && total->get<double>() >= 0);
 }
 
 std::string millis_text(double ms) {
@@ -44,11 +74,12 @@ journal_summary summarize(std::istream& journal) {
     journal_summary summary;
     std::map<std::tuple<std::string, std::string>, command_summary> by_command;
     std::string text;
-    while (std::getline(journal, text)) {
-        if (text.empty()) continue;
-        const json line = json::parse(text, nullptr, false);
+    bool too_long = false;
+    while (next_line(journal, text, too_long)) {
+        if (text.empty() && !too_long) continue;
+        const json line = too_long ? json() : json::parse(text, nullptr, false);
         const std::string event = line.is_object() ? field_text(line, "event") : "";
-        if (event.empty()) {
+        if (event.empty() || (event == "request" && !sound_duration(line))) {
             ++summary.skipped_lines;
             continue;
         }
@@ -93,7 +124,7 @@ journal_summary summarize(std::istream& journal) {
 // A request's command as the table shows it. A GET or PUT without one was ended before the
 // proxy knew its name (an err fault answers the header); requests of the other kinds have none.
 std::string command_text(const command_summary& s) {
-    if (!s.command.empty()) return s.command;
+    if (!s.command.empty()) return shown_text(s.command);
     return s.kind == "GET" || s.kind == "PUT" ? "(before the name)" : "-";
 }
 
@@ -111,17 +142,18 @@ std::string render_summary(const journal_summary& summary, std::string_view sour
     std::vector<text_row> rows{
         {"kind", "command", "count", "failed", "faulted", "p50 ms", "p90 ms", "p99 ms", "max ms"}};
     for (const command_summary& s : summary.commands) {
-        rows.push_back({s.kind, command_text(s), std::to_string(s.count), std::to_string(s.failed),
-                        std::to_string(s.faulted), millis_text(percentile(s.total_ms, 50)),
-                        millis_text(percentile(s.total_ms, 90)),
-                        millis_text(percentile(s.total_ms, 99)),
-                        millis_text(s.total_ms.empty() ? 0 : s.total_ms.back())});
+        rows.push_back(
+            {shown_text(s.kind), command_text(s), std::to_string(s.count), std::to_string(s.failed),
+             std::to_string(s.faulted), millis_text(percentile(s.total_ms, 50)),
+             millis_text(percentile(s.total_ms, 90)), millis_text(percentile(s.total_ms, 99)),
+             millis_text(s.total_ms.empty() ? 0 : s.total_ms.back())});
     }
     text += render_table(rows);
     std::vector<text_row> failures{{"kind", "command", "outcome", "count"}};
     for (const command_summary& s : summary.commands) {
         for (const auto& [result, count] : s.failures) {
-            failures.push_back({s.kind, command_text(s), result, std::to_string(count)});
+            failures.push_back(
+                {shown_text(s.kind), command_text(s), shown_text(result), std::to_string(count)});
         }
     }
     if (failures.size() > 1) text += "\nfailures\n" + render_table(failures);

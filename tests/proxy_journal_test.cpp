@@ -151,4 +151,40 @@ TEST(Summary, NamesARequestEndedBeforeItsNameWasKnown) {
               "GET   (before the name)  err          1\n");
 }
 
+TEST(Summary, OfAHandMadeJournalShowsNoControlBytesAndSkipsUnsoundDurations) {
+    std::istringstream in(
+        R"({"event":"request","kind":"GET\u001b[2J","command":"a\u0007b\u009b","total_ms":1,)"
+        R"("outcome":"x\r","faults":[]})"
+        "\n"
+        R"({"event":"request","kind":"GET","command":"IFC_get_stat","total_ms":-5,)"
+        R"("outcome":"ok","faults":[]})"
+        "\n"
+        R"({"event":"request","kind":"GET","command":"IFC_get_stat","total_ms":"7",)"
+        R"("outcome":"ok","faults":[]})"
+        "\n");
+    const std::string text = proxy::render_summary(proxy::summarize(in), "j.jsonl");
+    EXPECT_EQ(
+        text,
+        "j.jsonl: 1 request on 0 connections\n"
+        "\n"
+        "kind        command         count  failed  faulted  p50 ms  p90 ms  p99 ms  max ms\n"
+        "GET\\x1b[2J  a\\x07b\\xc2\\x9b      1       1        0   1.000   1.000   1.000   1.000\n"
+        "\n"
+        "failures\n"
+        "kind        command         outcome  count\n"
+        "GET\\x1b[2J  a\\x07b\\xc2\\x9b  x\\x0d        1\n"
+        "\n"
+        "skipped 2 lines that are not journal lines\n");
+}
+
+TEST(Summary, SkipsALineTooLongForAJournalWithoutKeepingIt) {
+    std::string journal(9 * 1024 * 1024, 'x');
+    journal += "\n";
+    journal += R"({"event":"request","kind":"PING","total_ms":0,"outcome":"ok","faults":[]})";
+    std::istringstream in(journal);
+    const proxy::journal_summary summary = proxy::summarize(in);
+    EXPECT_EQ(summary.requests, 1);
+    EXPECT_EQ(summary.skipped_lines, 1);
+}
+
 }  // namespace

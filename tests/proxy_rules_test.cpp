@@ -1,6 +1,7 @@
 // Fault rules: the JSON format (sound files and the precise refusal of unsound ones) and the
 // rule engine (which requests a rule matches, and when it fires).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <ostream>
 #include <string>
@@ -9,6 +10,7 @@
 #include "proxy/rule_engine.h"
 #include "proxy/rules.h"
 #include "proxy/seeded_draw.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -60,6 +62,10 @@ const sound_case sound_cases[] = {
      "every request: throttle to 100 bytes/s"},
     {"refuse", R"({"kind": "PING", "nth": 13, "action": "refuse", "seconds": 3})",
      "the 13th PING: refuse new connections for 3 s"},
+    {"control_bytes_shown_escaped",
+     R"({"label": "bell\u0007 and \u001b[2J", "command": "IFC_get_st\u000dat",
+         "kind": "GET", "action": "delay", "seconds": 1})",
+     "every GET of IFC_get_st\\x0dat: delay 1 s  [bell\\x07 and \\x1b[2J]"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rules, SoundRule, testing::ValuesIn(sound_cases),
@@ -161,6 +167,35 @@ const unsound_case unsound_cases[] = {
      "rules[0]: field 'bytes_per_second': required"},
     {"refuse_for_no_time", one(R"({"action": "refuse", "seconds": 0})"),
      "rules[0]: field 'seconds': a number of seconds above 0, at most 3600, got 0"},
+    {"number_beyond_a_double", one(R"({"action": "delay", "seconds": 1e400})"),
+     "number overflow parsing '1e400'"},
+    {"whole_number_beyond_64_bits", one(R"({"nth": 18446744073709551615, "action": "err",
+                                            "kind": "PUT"})"),
+     "rules[0]: field 'nth': a whole number from 1, got 18446744073709551615"},
+    {"whole_number_just_past_long_long", one(R"({"limit": 9223372036854775808, "action": "err",
+                                                 "kind": "PUT"})"),
+     "rules[0]: field 'limit': a whole number of hits from 1, got 9223372036854775808"},
+    {"nested_a_hundred_thousand_deep",
+     one(R"({"action": "delay", "seconds": )" + std::string(100000, '[') +
+         std::string(100000, ']') + "}"),
+     "values nested more than 32 deep; a rule is at most four"},
+    {"nested_deep_in_an_unknown_field",
+     one(R"({"action": "delay", "seconds": 1, "x": )" + std::string(40, '[') +
+         std::string(40, ']') + "}"),
+     "values nested more than 32 deep; a rule is at most four"},
+    {"field_name_with_control_bytes", one(R"({"action": "delay", "seconds": 1, "\u001b[2J": 1})"),
+     "rules[0]: field '\\x1b[2J': not a field of a rule (fields: label, kind, command, nth, "
+     "every, probability, limit, action, seconds)"},
+    {"too_many_rules",
+     [] {
+         std::string rules = R"({"rules": [)";
+         for (int i = 0; i < 1001; ++i)
+             rules += std::string(i > 0 ? "," : "") + R"({"action": "err", "kind": "PUT"})";
+         return rules + "]}";
+     }(),
+     "1001 rules; at most 1000"},
+    {"larger_than_a_rules_file", R"({"rules": [], "x": ")" + std::string(1024 * 1024, 'a') + "\"}",
+     "larger than 1024 KiB; a rules file is a short list of rules"},
     {"second_rule",
      R"({"rules": [{"action": "delay", "seconds": 1}, {"action": "delay", "seconds": -1}]})",
      "rules[1]: field 'seconds': a number of seconds from 0 to 3600, got -1"},
@@ -172,6 +207,14 @@ INSTANTIATE_TEST_SUITE_P(Rules, UnsoundRules, testing::ValuesIn(unsound_cases),
 TEST(RulesFile, ThatCannotBeReadSaysSo) {
     const auto parsed = proxy::load_rules("/nonexistent/rules.json");
     EXPECT_EQ(parsed.error, "/nonexistent/rules.json: cannot read: No such file or directory");
+}
+
+TEST(RulesFile, ThatIsNoRegularFileIsRefusedWithoutWaitingForAWriter) {
+    test_support::temp_dir dir;
+    const std::string fifo = dir.file("rules.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(proxy::load_rules(fifo).error, fifo + ": not a regular file");
+    EXPECT_EQ(proxy::load_rules(dir.path()).error, dir.path() + ": not a regular file");
 }
 
 // ---------------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // The controller's time limits through the proxy: they reach the terminal as they would
 // without it (the proxy adds none of its own), and the journal names them; a stall longer than
-// the controller's wait makes it give up. These tests wait the limits out.
+// the controller's wait makes it give up; a terminal that keeps its end open after the
+// controller's close does not keep its place. These tests wait the limits out.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -108,6 +109,20 @@ TEST_F(ProxyTimeouts, StallLongerThanTheControllersWaitMakesItGiveUp) {
               "the controller waited 5 s for the terminal's next 4 bytes, which the proxy held "
               "back");
     EXPECT_EQ(requests[0]["faults"][0]["applied"], true);
+}
+
+TEST_F(ProxyTimeouts, TerminalThatNeverClosesAfterTheControllerDoesNotKeepItsPlace) {
+    proxy = std::make_unique<test_support::proxy_process>(
+        server.port(), test_support::proxy_options{"", {"--max-connections", "1"}});
+    // This terminal reads the controller's close after five idle seconds and keeps its end
+    // open; the proxy ends the connection after as long again.
+    auto idle = proxy->connect();
+    EXPECT_TRUE(idle.server_closed(10s));
+    const auto closes = proxy->wait_for("close", 1, 10s);
+    ASSERT_EQ(closes.size(), 1u);
+    EXPECT_EQ(closes[0]["reason"], "time-out: no request for 5 s");
+    auto next = proxy->connect();
+    EXPECT_TRUE(next.get("IFC_get_stat").ok());
 }
 
 }  // namespace

@@ -52,6 +52,12 @@ parsed_arguments parse_arguments(int argc, const char* const* argv) {
             ->type_name("BYTES")
             ->check(CLI::Range(0, 1 << 20))
             ->capture_default_str();
+    auto* max_connections =
+        app.add_option("--max-connections", a.max_connections,
+                       "terminals relayed at once; one more is turned away (a reset)")
+            ->type_name("N")
+            ->check(CLI::Range(std::size_t{1}, proxy_defaults::max_connections_limit))
+            ->capture_default_str();
     auto* summary = app.add_option("--summary", a.file, "print the summary of a journal, exit")
                         ->type_name("JOURNAL");
     auto* check =
@@ -68,7 +74,7 @@ parsed_arguments parse_arguments(int argc, const char* const* argv) {
                                 std::string("usage: ") + e.what() + " (see ifc-proxy --help)"};
     }
     const bool relay_options = listen->count() + to->count() + journal->count() + rules->count() +
-                                   seed->count() + text_max->count() >
+                                   seed->count() + text_max->count() + max_connections->count() >
                                0;
     if (summary->count() + check->count() > 1 ||
         (summary->count() + check->count() > 0 && relay_options)) {

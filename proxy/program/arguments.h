@@ -23,6 +23,7 @@ struct proxy_arguments {
     std::optional<std::string> rules;
     std::optional<std::uint64_t> seed;
     std::size_t text_max = proxy_defaults::text_max;
+    std::size_t max_connections = proxy_defaults::max_connections;
     std::string file;  // summary: the journal; check_rules: the rules file
 };
 

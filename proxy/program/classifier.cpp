@@ -103,10 +103,17 @@ classifier::classifier(const session_services& services, const proxy::connection
 
 bool classifier::classify(relay_direction& d, time_point now) {
     if (d.end_queued) return false;
-    // Terminal bytes held until the controller answers can never go once it has ended. (The
-    // controller's bytes never wait for the terminal.)
-    if (d.from == side::terminal && down_.end_queued) d.inbox.clear();
     bool moved = false;
+    if (d.from == side::terminal && down_.end_queued && !d.inbox.empty()) {
+        // The controller has ended its stream: nothing of the terminal's is an exchange any
+        // more, and its bytes go on as they are (a controller that closed answers them with a
+        // reset, which reaches the terminal).
+        relay_item rest;
+        rest.bytes = std::move(d.inbox);
+        d.inbox.clear();
+        enqueue(d, std::move(rest), now);
+        moved = true;
+    }
     while (!d.inbox.empty()) {
         if (d.from == side::terminal && hold_header(now)) break;
         fragments_.clear();
@@ -212,7 +219,7 @@ void classifier::enqueue_fragment(relay_direction& d, const proxy::fragment& f,
         now >= d.hold_until && !d.broken) {
         // The common case, with no fault to apply: the bytes go on as they are, at once.
         if (answer_start) d.note_answer_start(faults_.seq(), now);
-        d.outbox.append(bytes);
+        d.append_out(bytes);
         return;
     }
     std::string passing(bytes);

@@ -8,7 +8,42 @@
 #include <cmath>
 
 std::size_t relay_direction::waiting() const {
-    return inbox.size() + queued_bytes + (outbox.size() - written);
+    return inbox.size() + queued_bytes + bookkeeping + (outbox.size() - written);
+}
+
+std::size_t relay_direction::overhead(const relay_item& it) {
+    const proxy::request_record& r = it.record;
+    return sizeof(relay_item) + it.detail.size() + r.header.size() + r.command.size() +
+           r.text.size() + r.detail.size() + r.note.size() +
+           it.faults.size() * sizeof(proxy::fault_report);
+}
+
+relay_item relay_direction::pop_front() {
+    relay_item it = std::move(queue.front());
+    queue.pop_front();
+    bookkeeping -= overhead(it);
+    if (it.type == item_type::bytes) queued_bytes -= it.bytes.size();
+    return it;
+}
+
+void relay_direction::append_out(std::string_view bytes) {
+    outbox.append(bytes);
+    appended_total += bytes.size();
+}
+
+void relay_direction::hold_finish(relay_item finish) {
+    bookkeeping += overhead(finish);
+    finishing.push_back(finishing_record{std::move(finish), appended_total});
+}
+
+std::vector<relay_item> relay_direction::take_due() {
+    std::vector<relay_item> due;
+    while (!finishing.empty() && (broken || finishing.front().mark <= written_total)) {
+        bookkeeping -= overhead(finishing.front().finish);
+        due.push_back(std::move(finishing.front().finish));
+        finishing.pop_front();
+    }
+    return due;
 }
 
 void relay_direction::note_answer_start(int seq, proxy::time_point now) {
@@ -22,11 +57,12 @@ void relay_direction::enqueue(relay_item it, proxy::time_point now, bool frozen)
         // Nothing waits before these bytes: they go on at once.
         if (queue.empty() && !frozen && now >= hold_until) {
             if (it.answer_start) note_answer_start(it.seq, now);
-            outbox.append(it.bytes);
+            append_out(it.bytes);
             return;
         }
         queued_bytes += it.bytes.size();
     }
+    bookkeeping += overhead(it);
     queue.push_back(std::move(it));
 }
 
@@ -50,6 +86,7 @@ bool relay_direction::flush(int fd, proxy::time_point now) {
     while (k < 0 && errno == EINTR);
     if (k > 0) {
         written += static_cast<std::size_t>(k);
+        written_total += static_cast<std::uint64_t>(k);
         rate_sent += static_cast<std::uint64_t>(k);
         if (written == outbox.size()) {
             outbox.clear();
@@ -58,9 +95,10 @@ bool relay_direction::flush(int fd, proxy::time_point now) {
         return true;
     }
     if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
-    // The destination is gone (it closed or reset): what is left for it is dropped; its own
-    // end of stream or reset arrives on the other direction.
+    // The destination is gone (it closed or reset): what is left for it is dropped. The
+    // session passes its reset on.
     broken = true;
+    written_total = appended_total;
     outbox.clear();
     written = 0;
     return true;

@@ -4,6 +4,10 @@
 // or a throttle may hold them, and markers in it cut the connection or finish a request's
 // journal line when they are reached), and the outbox (released, being written). With no rules
 // the queue stays empty and bytes go from the inbox straight to the outbox.
+//
+// A request's journal line is due once its last bytes have been written: its marker waits
+// beside the outbox (finishing) with the outbox's count at its place, so that the bytes after
+// it join the same write, as they would have reached the controller in one piece.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +15,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "proxy/exchange.h"
@@ -32,12 +37,21 @@ struct relay_item {
     std::vector<proxy::fault_report> faults;  // finish
 };
 
+// A request's journal line whose last bytes wait in the outbox.
+struct finishing_record {
+    relay_item finish;
+    std::uint64_t mark = 0;  // due once this many bytes of the outbox have gone
+};
+
 struct relay_direction {
     proxy::side from = proxy::side::terminal;
     std::string inbox;
     std::deque<relay_item> queue;
     std::string outbox;
-    std::size_t written = 0;  // bytes of the outbox already written
+    std::size_t written = 0;           // bytes of the outbox already written
+    std::uint64_t appended_total = 0;  // bytes ever put in the outbox
+    std::uint64_t written_total = 0;   // of those, written (or dropped with a gone destination)
+    std::deque<finishing_record> finishing;
     bool source_ended = false;
     bool reset = false;  // the source ended with a reset
     bool end_queued = false;
@@ -49,12 +63,26 @@ struct relay_direction {
     std::uint64_t rate_sent = 0;
     std::uint64_t bytes_read = 0;
     std::size_t queued_bytes = 0;  // bytes in the queue
+    // The memory of the queue's and finishing's entries besides their bytes (a request's
+    // record, a marker): counted with the bytes that wait, so that many small requests are
+    // bounded as a few big ones are.
+    std::size_t bookkeeping = 0;
     // When the first answer byte of a request was released (controller to terminal).
     int first_byte_seq = 0;
     proxy::time_point first_byte_at{};
 
     // Bytes not yet written: read ahead of the destination.
     std::size_t waiting() const;
+    // Puts released bytes in the outbox.
+    void append_out(std::string_view bytes);
+    // What an entry of the queue costs besides its bytes.
+    static std::size_t overhead(const relay_item& it);
+    // Takes the front of the queue.
+    relay_item pop_front();
+    // Keeps a finish marker until the bytes before it have been written.
+    void hold_finish(relay_item finish);
+    // The finish markers whose bytes have all gone (all of them once the destination is gone).
+    std::vector<relay_item> take_due();
     // The outbox has bytes left for a destination that is there.
     bool outbox_busy() const { return !broken && written < outbox.size(); }
     // Notes when the first byte of a request's answer was released.

@@ -25,7 +25,7 @@ void refusal::refuse_for(double seconds) {
     // The listener wakes up and stops listening; its eventfd cannot be full.
     [[maybe_unused]] const ssize_t n = ::write(wake_fd_, &one, sizeof one);
     // Bounded: a listener that cannot answer must not hold the connection for ever.
-    changed_.wait_for(lock, std::chrono::seconds(1), [&] { return refusing_; });
+    changed_.wait_for(lock, std::chrono::seconds(1), [&] { return refusing_ || stopping_; });
 }
 
 void refusal::refused() {
@@ -37,6 +37,12 @@ void refusal::refused() {
 std::optional<proxy::time_point> refusal::until() const {
     const std::lock_guard lock(mutex_);
     return until_;
+}
+
+void refusal::stop() {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+    changed_.notify_all();
 }
 
 void refusal::clear() {

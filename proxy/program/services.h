@@ -13,6 +13,8 @@
 
 #include "proxy/journal.h"
 #include "proxy/program/defaults.h"
+#include "proxy/program/diagnostics.h"
+#include "proxy/program/journal_writer.h"
 #include "proxy/program/net.h"
 #include "proxy/rule_engine.h"
 
@@ -22,6 +24,7 @@ struct proxy_settings {
     sockaddr_in listen_address{};  // listen, resolved
     sockaddr_in controller{};      // to, resolved
     std::size_t text_max = proxy_defaults::text_max;
+    std::size_t max_connections = proxy_defaults::max_connections;
     std::uint64_t seed = 0;
     std::optional<std::string> rules_file;
 };
@@ -53,6 +56,8 @@ class refusal {
     // The listener: it no longer listens (refused), or listens again (cleared).
     void refused();
     void clear();
+    // The proxy stops: a refusal in progress waits for the listener no more.
+    void stop();
 
   private:
     int wake_fd_;
@@ -60,11 +65,13 @@ class refusal {
     std::condition_variable changed_;
     std::optional<proxy::time_point> until_;
     bool refusing_ = false;
+    bool stopping_ = false;
 };
 
 struct session_services {
     const proxy_settings& settings;
     proxy::journal_writer& journal;
+    diagnostics& diag;
     rules_holder& rules;
     refusal& refusals;
     int stop_fd;  // readable once the proxy stops

@@ -28,6 +28,11 @@ class session {
 
     // Relays until both sides are done, then writes the close line.
     void run();
+    // run(), and on a failure of the proxy's own (no memory, say), both connections reset and
+    // the close line saying so: no exception leaves a relaying thread.
+    void run_guarded() noexcept;
+    // Gives the terminal's descriptor back to the caller, for a session that never runs.
+    int release_terminal();
 
   private:
     // One round of work after a wake-up: classify, release, write, until nothing moves.
@@ -36,6 +41,9 @@ class session {
     bool release(relay_direction& d, proxy::time_point now);
     bool flush(relay_direction& d, proxy::time_point now);
     void pass_end(relay_direction& d, proxy::time_point now);
+    // The side's connection turned out reset (an error on it, or a write it refused).
+    void peer_reset(proxy::side who, proxy::time_point now);
+    void write_due_records(relay_direction& d, proxy::time_point now);
     void read_side(relay_direction& d, int fd);
     void unreachable(const std::string& error);
     void cut(bool reset, const std::string& detail, proxy::time_point now);
@@ -53,6 +61,7 @@ class session {
     bool releasable(const relay_direction& d, proxy::time_point now) const;
     bool may_write(const relay_direction& d, proxy::time_point now) const;
     void close_fds();
+    void abandon(const std::string& why) noexcept;
 
     const session_services services_;
     int terminal_fd_;
@@ -72,4 +81,6 @@ class session {
     bool over_ = false;  // cut, stopped or never connected: the close line says why
     bool close_written_ = false;
     std::optional<proxy::connection_end> own_end_;
+    // After the controller's end of stream: when the session ends unless the terminal sends.
+    std::optional<proxy::time_point> half_closed_until_;
 };

@@ -35,7 +35,8 @@ proxy_process::proxy_process(std::uint16_t controller_port, proxy_options option
         port_ = free_port();
         std::vector<std::string> with_port = args;
         with_port.insert(with_port.end(), {"--listen", "127.0.0.1:" + std::to_string(port_)});
-        program_ = std::make_unique<spawned_program>(IFC_PROXY_PATH, dir_.path(), with_port);
+        program_ = std::make_unique<spawned_program>(IFC_PROXY_PATH, dir_.path(), with_port,
+                                                     options.stdout_fd);
         const auto end = std::chrono::steady_clock::now() + 10s;
         while (std::chrono::steady_clock::now() < end) {
             if (!program_->running()) break;

@@ -24,6 +24,7 @@ struct proxy_options {
     std::string rules_json;         // written to a rules file and passed with --rules
     std::vector<std::string> args;  // more arguments (--seed 7, --text-max 16, ...)
     bool journal = true;            // --journal FILE in the temporary directory
+    int stdout_fd = -1;             // the proxy's standard output (a pipe); -1: a file
 };
 
 class proxy_process {

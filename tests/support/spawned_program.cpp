@@ -116,7 +116,7 @@ std::string find_in_path(std::string_view program) {
 }
 
 spawned_program::spawned_program(std::string path, std::string workdir,
-                                 std::vector<std::string> args) {
+                                 std::vector<std::string> args, int stdout_fd) {
     args.insert(args.begin(), path);
     auto argv = argv_pointers(args);
     const std::string out = capture_.file(stdout_name);
@@ -130,6 +130,7 @@ spawned_program::spawned_program(std::string path, std::string workdir,
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::chdir(workdir.c_str()) != 0) _exit(121);
         redirect_child_output(out, err);
+        if (stdout_fd >= 0 && ::dup2(stdout_fd, STDOUT_FILENO) < 0) _exit(123);
         ::execv(path.c_str(), argv.data());
         _exit(122);
     }

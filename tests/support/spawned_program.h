@@ -52,8 +52,10 @@ std::string find_in_path(std::string_view program);
 
 class spawned_program {
   public:
-    // Starts the executable at path with args (none by default) in workdir.
-    spawned_program(std::string path, std::string workdir, std::vector<std::string> args = {});
+    // Starts the executable at path with args (none by default) in workdir; its standard
+    // output goes to stdout_fd instead of a file when one is given (a pipe of the test's).
+    spawned_program(std::string path, std::string workdir, std::vector<std::string> args = {},
+                    int stdout_fd = -1);
     ~spawned_program();
     spawned_program(const spawned_program&) = delete;
     spawned_program& operator=(const spawned_program&) = delete;
