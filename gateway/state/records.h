@@ -24,14 +24,14 @@ std::optional<instant> parse_instant(std::string_view text);
 // Who did something through the gateway: the name of the token the request carried ("local"
 // for a request on loopback without a token), and the address it came from.
 struct actor {
-    std::string who;
-    std::string address;
+    std::string who{};
+    std::string address{};
 };
 inline constexpr std::string_view local_actor = "local";
 
 // A style (or article) and one of its versions, numbered from 1.
 struct version_ref {
-    std::string style;
+    std::string style{};
     int number = 0;
 };
 // "denim-12 v3"
@@ -44,38 +44,38 @@ inline constexpr std::size_t max_note = 2000;
 
 struct library_version {
     std::int64_t id = 0;
-    version_ref ref;
-    std::string note;
-    std::string source;    // the controller whose settings were saved; empty for an import
-    std::string document;  // the settings document's text; empty in a list of versions
+    version_ref ref{};
+    std::string note{};
+    std::string source{};    // the controller whose settings were saved; empty for an import
+    std::string document{};  // the settings document's text; empty in a list of versions
     instant saved_at{};
-    actor saved_by;
-    std::optional<instant> hidden_at;  // set once the version is deleted (hidden)
-    std::string hidden_by;
+    actor saved_by{};
+    std::optional<instant> hidden_at{};  // set once the version is deleted (hidden)
+    std::string hidden_by{};
     bool hidden() const { return hidden_at.has_value(); }
 };
 
 struct new_version {
-    std::string style;
-    std::string note;
-    std::string source;
-    std::string document;  // as client/document_json.h writes it
-    actor by;
+    std::string style{};
+    std::string note{};
+    std::string source{};
+    std::string document{};  // as client/document_json.h writes it
+    actor by{};
     instant at{};
 };
 
 struct version_query {
-    std::string style;  // empty: every style
+    std::string style{};  // empty: every style
     bool include_hidden = false;
 };
 
 struct assignment {
-    std::string controller;
+    std::string controller{};
     std::int64_t version_id = 0;
-    version_ref version;
+    version_ref version{};
     bool hidden = false;  // the version was hidden after it was assigned
     instant at{};
-    actor by;
+    actor by{};
 };
 
 // A roll-out: planning (the dry run reads every machine), planned (waits to be started),
@@ -124,34 +124,35 @@ inline constexpr std::size_t max_rollout_machines = 2000;
 
 struct rollout_machine {
     int position = 0;  // 0: the first machine, written alone
-    std::string controller;
+    std::string controller{};
     machine_state state = machine_state::pending;
     // The dry run: the values that differ (empty until it read the machine, or when it could
     // not) and the changes as a JSON array (mill/change_json.h).
-    std::optional<int> planned_values;
-    std::string plan;
+    std::optional<int> planned_values{};
+    std::string plan{};
     // The write: the values changed as a JSON array, and how many.
-    std::string changes;
+    std::string changes{};
     int values_written = 0;
-    std::string reason;  // why it failed, was restored or skipped; what the dry run could not read
-    std::optional<instant> started_at;
-    std::optional<instant> ended_at;
+    std::string
+        reason{};  // why it failed, was restored or skipped; what the dry run could not read
+    std::optional<instant> started_at{};
+    std::optional<instant> ended_at{};
     double apply_ms = 0;  // the time the write held the machine (its read, writes, read-backs)
 };
 
 struct rollout {
     std::int64_t id = 0;
     std::int64_t version_id = 0;
-    version_ref version;
+    version_ref version{};
     rollout_state state = rollout_state::planning;
-    rollout_options options;
-    actor by;
-    std::string reason;  // the engineer's note, copied into the logbook entries
+    rollout_options options{};
+    actor by{};
+    std::string reason{};  // the engineer's note, copied into the logbook entries
     instant created_at{};
-    std::optional<instant> started_at;
-    std::optional<instant> ended_at;
-    std::string end_reason;
-    std::vector<rollout_machine> machines;  // in order; empty in a list of roll-outs
+    std::optional<instant> started_at{};
+    std::optional<instant> ended_at{};
+    std::string end_reason{};
+    std::vector<rollout_machine> machines{};  // in order; empty in a list of roll-outs
     std::array<int, machine_state_count>
         counts{};  // machines per state, in all_machine_states order
     int count(machine_state state) const { return counts[static_cast<std::size_t>(state)]; }
@@ -174,18 +175,18 @@ struct log_entry {
     std::int64_t id = 0;
     instant at{};  // when the gateway made the change, or the poll that saw it
     // An outside change: the poll before, which still saw the old value.
-    std::optional<instant> since;
-    std::string controller;  // empty for the library's own entries
-    std::string section;     // "status", "valves", ... or one of the sections above
-    int colour = 0;          // targets and valves
-    std::string key;
-    std::optional<std::string> old_value;
-    std::optional<std::string> new_value;
+    std::optional<instant> since{};
+    std::string controller{};  // empty for the library's own entries
+    std::string section{};     // "status", "valves", ... or one of the sections above
+    int colour = 0;            // targets and valves
+    std::string key{};
+    std::optional<std::string> old_value{};
+    std::optional<std::string> new_value{};
     change_origin origin = change_origin::gateway;
-    std::string who;  // the gateway's: the token's name or "local"; empty for outside changes
-    std::string address;
-    std::string reason;
-    std::optional<std::int64_t> rollout;
+    std::string who{};  // the gateway's: the token's name or "local"; empty for outside changes
+    std::string address{};
+    std::string reason{};
+    std::optional<std::int64_t> rollout{};
 };
 
 // The place of an entry in the logbook's order (time, then the entry's number).
@@ -195,29 +196,29 @@ struct log_cursor {
 };
 
 struct log_query {
-    std::string controller;  // empty: every machine (and the library's entries)
-    std::string key;         // empty: every key
-    std::string who;         // empty: anybody
-    std::optional<change_origin> origin;
-    std::optional<instant> from;      // at >= from
-    std::optional<instant> until;     // at < until
-    bool oldest_first = false;        // newest first unless set
-    std::optional<log_cursor> after;  // the page after this entry, in the query's order
-    std::size_t limit = 100;          // at most max_log_page
+    std::string controller{};  // empty: every machine (and the library's entries)
+    std::string key{};         // empty: every key
+    std::string who{};         // empty: anybody
+    std::optional<change_origin> origin{};
+    std::optional<instant> from{};      // at >= from
+    std::optional<instant> until{};     // at < until
+    bool oldest_first = false;          // newest first unless set
+    std::optional<log_cursor> after{};  // the page after this entry, in the query's order
+    std::size_t limit = 100;            // at most max_log_page
 };
 inline constexpr std::size_t max_log_page = 1000;
 
 struct log_page {
-    std::vector<log_entry> entries;
-    std::optional<log_cursor> next;  // set when there may be more
+    std::vector<log_entry> entries{};
+    std::optional<log_cursor> next{};  // set when there may be more
 };
 
 // The settings a machine was last seen with, kept so that a change made while the gateway was
 // not running is found at its first poll.
 struct machine_baseline {
-    std::string controller;
-    std::string document;  // the settings document's text
-    instant seen_at{};     // the last poll that saw these values
+    std::string controller{};
+    std::string document{};  // the settings document's text
+    instant seen_at{};       // the last poll that saw these values
 };
 
 }  // namespace gateway::state

@@ -73,10 +73,14 @@ bool sqlite_store::open_locked(bool now) {
     if (lock_fd_ < 0) {
         const std::string lock_path = dir_ + "/" + std::string(lock_file_name);
         int fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
-        if (fd < 0) fd = ::open(lock_path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
-            set_health(false, false, "cannot open " + lock_path + ": " + system_error_text());
-            return false;
+            // A read-only file system: a lock file made earlier can still be locked.
+            const std::string why = system_error_text();
+            fd = ::open(lock_path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0) {
+                set_health(false, false, "cannot create " + lock_path + ": " + why);
+                return false;
+            }
         }
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const bool taken = errno == EWOULDBLOCK;
@@ -93,7 +97,11 @@ bool sqlite_store::open_locked(bool now) {
     try {
         sqlite_db db = sqlite_db::open(path_, static_cast<int>(options_.busy_wait.count()));
         if (db.read_only()) {
-            set_health(false, false, "cannot write " + path_ + ": it can only be read");
+            const bool writable_dir = ::access(dir_.c_str(), W_OK) == 0;
+            set_health(false, false,
+                       "cannot write " + path_ + ": " +
+                           (writable_dir ? std::string("the file can only be read")
+                                         : system_error_text()));
             return false;
         }
         if (db.pragma("PRAGMA journal_mode=WAL") != "wal") {
