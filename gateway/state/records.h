@@ -197,6 +197,7 @@ struct log_cursor {
 
 struct log_query {
     std::string controller{};  // empty: every machine (and the library's entries)
+    std::string section{};     // empty: every section ("valves", "library", ...)
     std::string key{};         // empty: every key
     std::string who{};         // empty: anybody
     std::optional<change_origin> origin{};

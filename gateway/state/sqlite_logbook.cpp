@@ -67,6 +67,7 @@ store_result<log_page> sqlite_store::query_log(const log_query& query) {
     // first of them (machine, who or time), which keeps a page quick in a large logbook.
     std::string sql = std::string("SELECT ") + log_columns + " FROM logbook WHERE 1";
     if (!query.controller.empty()) sql += " AND controller = ?1";
+    if (!query.section.empty()) sql += " AND section = ?10";
     if (!query.key.empty()) sql += " AND key = ?2";
     if (!query.who.empty()) sql += " AND who = ?3";
     if (query.origin) sql += " AND origin = ?4";
@@ -81,6 +82,7 @@ store_result<log_page> sqlite_store::query_log(const log_query& query) {
     return with_db<log_page>(access::read, [&](sqlite_db& db) -> store_result<log_page> {
         auto stmt = db.prepare(sql);
         if (!query.controller.empty()) stmt.bind(1, query.controller);
+        if (!query.section.empty()) stmt.bind(10, query.section);
         if (!query.key.empty()) stmt.bind(2, query.key);
         if (!query.who.empty()) stmt.bind(3, query.who);
         if (query.origin) stmt.bind(4, origin_name(*query.origin));
