@@ -1,7 +1,7 @@
 // The logbook's writer: entries and the machines' last seen settings are queued by whoever
 // finds them (a poller, a write) and written to the store by one thread of its own, in batches,
 // so a poll never waits for the database. The same thread removes entries older than the
-// retention, a few hundred at a time with pauses between, so that no step holds the database
+// retention, a couple of hundred at a time with pauses between, so that no step holds the database
 // for long.
 //
 // When the store cannot be written, the queue keeps the entries (up to max_queued) and the
@@ -32,7 +32,7 @@ struct logbook_options {
     int retention_days = default_logbook_days;  // 1 to max_logbook_days
     std::size_t max_queued = 50000;             // entries waiting for the database
     std::size_t batch = 2000;                   // entries per transaction at most
-    std::size_t prune_step = 500;               // entries removed per step
+    std::size_t prune_step = 200;               // entries removed per step
     std::chrono::milliseconds prune_pause{20};  // between two steps
     std::chrono::milliseconds prune_interval{std::chrono::hours(1)};
     std::chrono::milliseconds retry_interval{std::chrono::seconds(2)};
