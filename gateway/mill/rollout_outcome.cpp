@@ -31,23 +31,29 @@ std::string failed_step_text(const apply_step& step) {
     return text;
 }
 
+state::log_entry entry_for(const write_author& author, ifc_client::section where, int colour,
+                           const std::string& key, const ifc_client::setting_value& from,
+                           const ifc_client::setting_value& to, std::string_view reason) {
+    state::log_entry e;
+    e.at = author.at;
+    e.controller = author.controller;
+    e.section = std::string(ifc_client::section_name(where));
+    e.colour = ifc_client::per_colour(where) ? colour : 0;
+    e.key = key;
+    e.old_value = ifc_client::value_text(from);
+    e.new_value = ifc_client::value_text(to);
+    e.origin = state::change_origin::gateway;
+    e.who = author.by.who;
+    e.address = author.by.address;
+    e.reason = std::string(reason);
+    return e;
+}
+
 void add_entries(std::vector<state::log_entry>& out, const apply_step& step,
                  const write_author& author, std::string_view reason) {
     for (const ifc_client::value_change& c : step.changes) {
         if (c.now != c.to) continue;  // did not land (or is not known to have)
-        state::log_entry e;
-        e.at = author.at;
-        e.controller = author.controller;
-        e.section = std::string(ifc_client::section_name(step.what));
-        e.colour = ifc_client::per_colour(step.what) ? step.colour : 0;
-        e.key = c.key;
-        e.old_value = ifc_client::value_text(c.from);
-        e.new_value = ifc_client::value_text(c.to);
-        e.origin = state::change_origin::gateway;
-        e.who = author.by.who;
-        e.address = author.by.address;
-        e.reason = std::string(reason);
-        out.push_back(std::move(e));
+        out.push_back(entry_for(author, step.what, step.colour, c.key, c.from, c.to, reason));
     }
 }
 
@@ -76,6 +82,17 @@ std::vector<state::log_entry> entries_of(const apply_report& report, const write
         add_entries(entries, step, author, author.reason);
     for (const apply_step& step : report.restore)
         add_entries(entries, step, author, restore_reason);
+    return entries;
+}
+
+std::vector<state::log_entry> entries_of(std::span<const ifc_client::difference> changed,
+                                         const write_author& author) {
+    std::vector<state::log_entry> entries;
+    for (const ifc_client::difference& d : changed) {
+        if (!d.old_value || !d.new_value) continue;  // a whole part, not a value
+        entries.push_back(
+            entry_for(author, d.where, d.colour, d.key, *d.old_value, *d.new_value, author.reason));
+    }
     return entries;
 }
 

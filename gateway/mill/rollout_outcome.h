@@ -5,6 +5,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,9 @@ std::string error_text(const ifc_client::error& failure);
 
 // The logbook entries of the values a report's steps and restore steps changed on the machine.
 std::vector<state::log_entry> entries_of(const ifc_client::apply_report& report,
+                                         const write_author& author);
+// The logbook entries of values a write changed (old: before, new: after).
+std::vector<state::log_entry> entries_of(std::span<const ifc_client::difference> changed,
                                          const write_author& author);
 
 }  // namespace gateway::mill

@@ -75,9 +75,6 @@ rollout_runner::~rollout_runner() {
         for (auto& [id, work] : jobs_)
             all.push_back(std::move(work));
         jobs_.clear();
-        for (auto& work : finished_)
-            all.push_back(std::move(work));
-        finished_.clear();
     }
     for (auto& work : all) {
         if (work->thread.joinable()) work->thread.join();
@@ -85,7 +82,15 @@ rollout_runner::~rollout_runner() {
 }
 
 state::store_result<int> rollout_runner::recover() {
-    return store_.interrupt_unfinished(state::now());
+    std::lock_guard lock(mutex_);
+    return recover_locked();
+}
+
+state::store_result<int> rollout_runner::recover_locked() {
+    if (recovered_) return 0;
+    auto marked = store_.interrupt_unfinished(state::now());
+    if (marked) recovered_ = true;
+    return marked;
 }
 
 void rollout_runner::reap_locked() {
@@ -128,6 +133,7 @@ state::store_result<state::rollout> rollout_runner::plan(const rollout_request& 
         }
     }
     std::lock_guard lock(mutex_);
+    if (auto recovered = recover_locked(); !recovered) return recovered.failure();
     reap_locked();
     if (jobs_.size() >= max_busy) {
         return state::conflict(std::to_string(max_busy) +
@@ -142,6 +148,7 @@ state::store_result<state::rollout> rollout_runner::plan(const rollout_request& 
 
 store_status rollout_runner::start(std::int64_t id) {
     std::lock_guard lock(mutex_);
+    if (auto recovered = recover_locked(); !recovered) return recovered.failure();
     auto r = store_.find_rollout(id);
     if (!r) return r.failure();
     if (r->state != rollout_state::planned) {
@@ -170,6 +177,7 @@ store_status rollout_runner::start(std::int64_t id) {
 
 store_status rollout_runner::resume(std::int64_t id) {
     std::lock_guard lock(mutex_);
+    if (auto recovered = recover_locked(); !recovered) return recovered.failure();
     auto r = store_.find_rollout(id);
     if (!r) return r.failure();
     if (r->state != rollout_state::paused) {
@@ -184,6 +192,7 @@ store_status rollout_runner::resume(std::int64_t id) {
 
 store_status rollout_runner::cancel(std::int64_t id) {
     std::lock_guard lock(mutex_);
+    if (auto recovered = recover_locked(); !recovered) return recovered.failure();
     if (const auto found = jobs_.find(id); found != jobs_.end() && found->second->busy) {
         found->second->cancel = true;
         return state::done{};

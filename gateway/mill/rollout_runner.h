@@ -50,8 +50,9 @@ class rollout_runner {
     rollout_runner(const rollout_runner&) = delete;
     rollout_runner& operator=(const rollout_runner&) = delete;
 
-    // At start, before anything else: the roll-outs the last run of the gateway left planning
-    // or running are marked interrupted; how many.
+    // The roll-outs the last run of the gateway left planning or running are marked
+    // interrupted; how many. Done once: at start, or (when the store is unavailable then) by
+    // the first of plan, start, resume and cancel that finds it available.
     state::store_result<int> recover();
 
     // Creates a roll-out and starts its dry run. Refused: an unknown machine, an unknown or
@@ -95,6 +96,8 @@ class rollout_runner {
     // Under mutex_: a new job thread for id.
     state::store_status spawn(std::int64_t id, bool running);
     void reap_locked();
+    // Under mutex_: recover() unless done.
+    state::store_result<int> recover_locked();
 
     state::store& store_;
     machine_access& machines_;
@@ -103,7 +106,7 @@ class rollout_runner {
     std::mutex mutex_;
     std::condition_variable idle_;
     std::map<std::int64_t, std::unique_ptr<job>> jobs_;
-    std::vector<std::unique_ptr<job>> finished_;
+    bool recovered_ = false;
     std::atomic<bool> stopping_{false};
 };
 
