@@ -63,7 +63,9 @@ void mill_context::on_write(const std::string& controller,
         if (!d.only_in) changed.push_back(std::move(d));
     }
     if (changed.empty()) return;
-    log_.record(entries_of(changed, write_author{controller, by, reason, state::now()}));
+    // The reason comes from a request: it is kept to the length of a note.
+    const std::string kept = reason.substr(0, state::max_note);
+    log_.record(entries_of(changed, write_author{controller, by, kept, state::now()}));
     watch_.note_own_changes(controller, changed);
 }
 

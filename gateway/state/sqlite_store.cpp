@@ -108,7 +108,10 @@ bool sqlite_store::open_locked(bool now) {
             set_health(false, false, "cannot put " + path_ + " in WAL mode");
             return false;
         }
-        db.exec("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON");
+        // The write-ahead log is reused, not grown, once a checkpoint has emptied it; a
+        // large transaction may leave it big, so it is cut back to this size.
+        db.exec("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON; "
+                "PRAGMA journal_size_limit=16777216");
         const int version = schema_version_of(db);
         if (version > schema_version) {
             set_health(false, false,
