@@ -131,7 +131,7 @@ ifc_client::endpoint at(std::uint16_t port) {
 }
 
 bool wait_answering(std::uint16_t port) {
-    for (int round = 0; round < 500; ++round) {
+    for (int round = 0; round < 200; ++round) {
         if (auto conn = ifc_client::connection::open({"127.0.0.1", port, 200ms})) {
             conn->disconnect();
             return true;
@@ -141,22 +141,43 @@ bool wait_answering(std::uint16_t port) {
     return false;
 }
 
-// One ifc-server per controller, each in a directory of its own.
+// One ifc-server per controller, each in a directory of its own. A port found free can be
+// taken by another program (or handed out twice) before the server binds it: such a server is
+// started again on another port.
 struct servers {
     scratch_dir dir;
     std::vector<std::uint16_t> ports;
     std::vector<std::unique_ptr<child>> children;
     explicit servers(int count) {
         for (int i = 0; i < count; ++i) {
-            const std::string work = dir.path + "/s" + std::to_string(i);
-            std::filesystem::create_directory(work);
-            ports.push_back(free_port());
-            children.push_back(std::make_unique<child>(
-                IFC_SERVER_PATH, std::vector<std::string>{"--port", std::to_string(ports.back())},
-                work));
+            std::filesystem::create_directory(work(i));
+            ports.push_back(new_port());
+            start(i);
         }
-        for (auto port : ports) {
-            if (!wait_answering(port)) die("a server did not start");
+        for (int i = 0; i < count; ++i) {
+            for (int attempt = 0; !wait_answering(ports[static_cast<std::size_t>(i)]); ++attempt) {
+                if (attempt == 5) die("a server did not start");
+                ports[static_cast<std::size_t>(i)] = new_port();
+                start(i);
+            }
+        }
+    }
+    std::string work(int i) const { return dir.path + "/s" + std::to_string(i); }
+    std::uint16_t new_port() const {
+        for (;;) {
+            const std::uint16_t port = free_port();
+            if (std::find(ports.begin(), ports.end(), port) == ports.end()) return port;
+        }
+    }
+    void start(int i) {
+        const auto index = static_cast<std::size_t>(i);
+        auto started = std::make_unique<child>(
+            IFC_SERVER_PATH, std::vector<std::string>{"--port", std::to_string(ports[index])},
+            work(i));
+        if (index < children.size()) {
+            children[index] = std::move(started);
+        } else {
+            children.push_back(std::move(started));
         }
     }
 };
@@ -283,9 +304,9 @@ void logbook_figures(std::size_t entries) {
         }
         const timing steps = percentiles(step_ms);
         std::printf(
-            "  retention step (500 oldest entries removed): p50 %.2f ms, p99 %.2f ms, "
+            "  retention step (%zu oldest entries removed): p50 %.2f ms, p99 %.2f ms, "
             "max %.2f ms over %zu steps\n",
-            steps.p50, steps.p99, steps.max, step_ms.size());
+            step, steps.p50, steps.p99, steps.max, step_ms.size());
     }
     // Every page written into the database file itself.
     {
