@@ -16,6 +16,7 @@
 #include "gateway/mill/drift.h"
 #include "gateway/mill/settings_library.h"
 #include "gateway/mill/snapshot_document.h"
+#include "gateway/mill/state_json.h"
 #include "gateway/snapshot.h"
 #include "gateway/state/sqlite_store.h"
 #include "tests/support/case_names.h"
@@ -94,6 +95,12 @@ TEST(SettingsLibrary, ExportedVersionImportsAsTheSameDocument) {
     auto same = f.library.compare({"denim-12", 1}, {"denim-12", 2});
     ASSERT_TRUE(same.ok());
     EXPECT_TRUE(same->empty());
+    // As the API shows a version: its document a JSON value of the one format.
+    const auto shown = gateway::mill::version_json(imported.value(), true);
+    EXPECT_EQ(shown["label"], "denim-12 v2");
+    EXPECT_EQ(shown["hidden"], false);
+    EXPECT_EQ(shown["document"]["format"]["name"], "ifc-settings-document");
+    EXPECT_EQ(shown["document"]["name"], "denim-12");
     auto renamed = f.library.import_text(text.value(), "twill-3", "imported", anna);
     ASSERT_TRUE(renamed.ok());
     EXPECT_EQ(gateway::state::version_label(renamed->ref), "twill-3 v1");

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -19,6 +20,7 @@
 #include "gateway/mill/direct_machine_access.h"
 #include "gateway/mill/rollout_runner.h"
 #include "gateway/mill/settings_library.h"
+#include "gateway/mill/state_json.h"
 #include "gateway/state/sqlite_store.h"
 #include "tests/support/case_names.h"
 #include "tests/support/files.h"
@@ -197,6 +199,17 @@ TEST_P(RolloutFailure, StopsThereAndLeavesTheRestUntouched) {
     EXPECT_EQ(states_of(done), c.states);
     const auto& failed = done.machines[static_cast<std::size_t>(c.failing)];
     EXPECT_NE(failed.reason.find(c.reason), std::string::npos) << failed.reason;
+    // As the API shows it.
+    const auto shown = gateway::mill::rollout_json(done);
+    EXPECT_EQ(shown["label"], "denim-12 v1");
+    EXPECT_EQ(shown["state"], "stopped");
+    EXPECT_EQ(shown["counts"]["skipped"], std::count(c.states.begin(), c.states.end(), "skipped"));
+    EXPECT_EQ(shown["machines"][c.failing]["state"], c.states[static_cast<std::size_t>(c.failing)]);
+    EXPECT_EQ(shown["machines"][2]["changes"], nullptr);
+    if (c.failing > 0) {
+        EXPECT_EQ(shown["machines"][0]["plan"].size(), 4u);
+        EXPECT_EQ(shown["machines"][0]["changes"]["steps"][0]["outcome"], "applied");
+    }
     for (int i = 0; i < 3; ++i) {
         if (i == c.failing && c.proxy_rules.empty()) continue;
         expect_loom_holds(hall, i, i < c.failing);
