@@ -21,8 +21,9 @@ declare -A why=(
   [package]="to build and check the Debian package"
 )
 declare -A packages=(
+  # libsqlite3-dev: the gateway's state (its settings library, roll-outs and logbook).
   [build]="g++ cmake ninja-build make pkg-config libcli11-dev nlohmann-json3-dev libedit-dev
-           libcpp-httplib-dev"
+           libcpp-httplib-dev libsqlite3-dev"
   # The gateway's tests: a real Prometheus and promtool, and a headless Chromium driven
   # through chromedriver by the system python's selenium. The settings documents' tests check
   # every document against its JSON Schema with the system python's jsonschema.

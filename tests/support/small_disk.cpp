@@ -10,10 +10,11 @@
 
 namespace test_support {
 
-small_disk::small_disk() {
+small_disk::small_disk(std::size_t bytes) {
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
     if (::unshare(CLONE_NEWNS) != 0 ||
         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount("tmpfs", dir_.path().c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0) {
+        ::mount("tmpfs", dir_.path().c_str(), "tmpfs", 0, options.c_str()) != 0) {
         failure_ = std::strerror(errno);
         return;
     }
@@ -39,6 +40,11 @@ bool small_disk::fill_up() const {
 
 bool small_disk::make_room() const {
     return ::unlink(file("filler").c_str()) == 0;
+}
+
+bool small_disk::set_read_only(bool read_only) const {
+    const unsigned long flags = MS_REMOUNT | (read_only ? MS_RDONLY : 0);
+    return mounted_ && ::mount(nullptr, dir_.path().c_str(), nullptr, flags, nullptr) == 0;
 }
 
 }  // namespace test_support

@@ -1,10 +1,12 @@
-// A small file system that a full-disk test can fill: a 64 KiB tmpfs mounted on a fresh
-// temporary directory, in a mount namespace of this test process alone, so that nothing of it
-// outlives the process or is seen outside it (a server process forked later sees it too).
+// A small file system that a full-disk test can fill: a tmpfs (64 KiB unless asked for more)
+// mounted on a fresh temporary directory, in a mount namespace of this test process alone, so
+// that nothing of it outlives the process or is seen outside it (a server process forked later
+// sees it too). It can be made read-only and writable again.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -14,7 +16,7 @@ namespace test_support {
 
 class small_disk {
   public:
-    small_disk();
+    explicit small_disk(std::size_t bytes = 64 * 1024);
     ~small_disk();
     small_disk(const small_disk&) = delete;
     small_disk& operator=(const small_disk&) = delete;
@@ -31,6 +33,9 @@ class small_disk {
     bool fill_up() const;
     // Removes the filler again.
     bool make_room() const;
+    // Mounts the file system again, read-only or writable; true when that worked (the kernel
+    // refuses read-only while a file on it is open for writing).
+    bool set_read_only(bool read_only) const;
 
   private:
     temp_dir dir_;
