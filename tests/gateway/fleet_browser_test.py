@@ -142,10 +142,15 @@ def main():
         def wait_rows(count):
             wait.until(lambda d: len(shown()) == count)
 
-        driver.get(base + "/")
-        driver.execute_script(ADD_DRIFT, DRIFT)
-        wait.until(lambda d: "drifting" in d.find_element(By.ID, "summary").text)
-        wait_rows(50)
+        def open_page(path, rows=50):
+            """Opens the fleet page and waits for a list with the drift (the second the page
+            fetches): the page is laid out anew when the drift arrives."""
+            driver.get(base + path)
+            driver.execute_script(ADD_DRIFT, DRIFT)
+            wait.until(lambda d: "drifting" in d.find_element(By.ID, "summary").text)
+            wait_rows(rows)
+
+        open_page("/")
         summary = driver.find_element(By.ID, "summary").text
         check(summary == "50 controllers: 47 live, 2 unreachable, 1 busy or not answering; 2 drifting",
               f"the summary counts the states and the drifting machines ({summary})")
@@ -229,9 +234,7 @@ def main():
               f"by data age, the machines never read come first, the fresh ones by name ({hall1[:4]})")
 
         # The order survives a reload (it is in the address); back to the default.
-        driver.get(base + "/?sort=state")
-        driver.execute_script(ADD_DRIFT, DRIFT)
-        wait_rows(50)
+        open_page("/?sort=state")
         check(driver.find_element(By.ID, "sort").get_attribute("value") == "state",
               "a link with ?sort=state opens sorted by state")
         Select(driver.find_element(By.ID, "sort")).select_by_value("attention")
@@ -267,9 +270,7 @@ def main():
         print("ok: Enter in the search opens the machine it names (case ignored)")
 
         # Folding a group, kept over a reload; fold all; by keyboard.
-        driver.get(base + "/")
-        driver.execute_script(ADD_DRIFT, DRIFT)
-        wait_rows(50)
+        open_page("/")
         fold = driver.find_element(By.CSS_SELECTOR, 'button.fold[data-group="hall1"]')
         fold.click()
         wait_rows(30)
@@ -278,9 +279,7 @@ def main():
               "a group's heading folds it: its machines are gone, the heading says it is folded")
         check("20 controllers: 18 live, 1 unreachable, 1 busy or not answering" in fold.text,
               f"a folded group's heading still counts its states ({fold.text!r})")
-        driver.refresh()
-        driver.execute_script(ADD_DRIFT, DRIFT)
-        wait_rows(30)
+        open_page("/", rows=30)
         print("ok: the folding is kept over a reload")
         screenshot("folded-1280x800")
         fold = driver.find_element(By.CSS_SELECTOR, 'button.fold[data-group="hall1"]')
@@ -336,10 +335,7 @@ def main():
 
         # A phone: the same page fits its width; the table's rows stay one readable line.
         set_viewport(driver, 390, 844)
-        driver.get(base + "/?view=table")
-        driver.execute_script(ADD_DRIFT, DRIFT)
-        wait_rows(50)
-        wait.until(lambda d: "drifting" in d.find_element(By.ID, "summary").text)
+        open_page("/?view=table")
         width = driver.execute_script("return document.documentElement.scrollWidth")
         check(width <= 390, f"the fleet table fits a phone's width ({width} px)")
         cut = driver.execute_script("""
@@ -349,9 +345,7 @@ def main():
             }).map((r) => r.dataset.controller);""")
         check(cut == [], f"no name or state is cut off on a phone ({cut})")
         screenshot("table-390x844")
-        driver.get(base + "/?view=cards")
-        driver.execute_script(ADD_DRIFT, DRIFT)
-        wait_rows(50)
+        open_page("/?view=cards")
         width = driver.execute_script("return document.documentElement.scrollWidth")
         check(width <= 390, f"the cards fit a phone's width ({width} px)")
         screenshot("cards-390x844")
