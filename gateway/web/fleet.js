@@ -102,12 +102,27 @@
   // and the lines of one screen. A group is read down each column, a screenful at a time, so
   // that the first screen holds the first machines of the order, and no column runs far below
   // the screen before the next begins.
+  // Read from the style sheet once per size of the window: reading a computed style makes the
+  // browser bring every style up to date first.
+  let flowOfSize = null;
   function tableFlow() {
-    const columns = Math.max(1, parseInt(getComputedStyle(fleetNode).getPropertyValue("--columns"), 10) || 1);
-    const rem = parseFloat(getComputedStyle(document.documentElement).fontSize) || 15;
-    const line = 1.75 * rem + 1;
-    const lines = Math.max(6, Math.floor((innerHeight - 11 * rem) / line));
-    return { columns, lines };
+    if (!flowOfSize) {
+      const columns = Math.max(1, parseInt(getComputedStyle(fleetNode).getPropertyValue("--columns"), 10) || 1);
+      const rem = parseFloat(getComputedStyle(document.documentElement).fontSize) || 15;
+      const line = 1.75 * rem + 1;
+      const lines = Math.max(6, Math.floor((innerHeight - 11 * rem) / line));
+      flowOfSize = { columns, lines };
+    }
+    return flowOfSize;
+  }
+
+  // Changes the page only where it differs: a write, even of the same value, makes the browser
+  // style and lay out again what it touched.
+  function setText(node, text) {
+    if (node.textContent !== text) node.textContent = text;
+  }
+  function setStyle(node, property, value) {
+    if (node.style[property] !== value) node.style[property] = value;
   }
 
   // Puts each row of a group at its line and column of the flow.
@@ -118,8 +133,8 @@
       const inBlock = Math.min(block, nodes.length - first);
       const lines = Math.ceil(inBlock / flow.columns);
       const j = i - first;
-      node.style.gridRow = String((first / flow.columns) + (j % lines) + 1);
-      node.style.gridColumn = String(Math.floor(j / lines) + 1);
+      setStyle(node, "gridRow", String((first / flow.columns) + (j % lines) + 1));
+      setStyle(node, "gridColumn", String(Math.floor(j / lines) + 1));
     });
   }
 
@@ -192,7 +207,7 @@
         const { entry, replaced } = elementOf(view, item, headingLevel);
         nodes.push(entry.node);
         if (replaced) replacements.push([replaced, entry.node]);
-        entry.age.textContent = fleetViews.ageText(item.controller, view);
+        setText(entry.age, fleetViews.ageText(item.controller, view));
       }
       if (flow) placeRows(nodes, flow);
       sections.push({ name: group.name, all: group.members, folded: isFolded, nodes,
@@ -220,7 +235,7 @@
       fleetNode.replaceChildren(...layOut(view, sections, grouped));
     }
     if (focus && !fleetNode.contains(document.activeElement)) fleetNode.querySelector(focus)?.focus();
-    shown.textContent = describeShown(count, inFolded);
+    setText(shown, describeShown(count, inFolded));
     shown.hidden = !shown.textContent;
     updateControls(view, grouped, groups);
     if (firstRender) {
@@ -235,7 +250,7 @@
     reverseButton.setAttribute("aria-pressed", settings.reverse ? "true" : "false");
     foldAll.hidden = !grouped;
     const allFolded = groups.every((g) => folded.has(g.name ?? noGroup));
-    foldAll.textContent = allFolded ? "Unfold all groups" : "Fold all groups";
+    setText(foldAll, allFolded ? "Unfold all groups" : "Fold all groups");
   }
 
   function changed() {
@@ -328,7 +343,10 @@
   let resizing = null;
   addEventListener("resize", () => {
     clearTimeout(resizing);
-    resizing = setTimeout(render, 150);
+    resizing = setTimeout(() => {
+      flowOfSize = null;
+      render();
+    }, 150);
   });
 
   let refreshing = false;
@@ -337,7 +355,7 @@
     refreshing = true;
     try {
       controllers = await panel.getJSON("/api/controllers");
-      summary.textContent = summaryText(controllers);
+      setText(summary, summaryText(controllers));
       render();
       panel.setBanner(banner, null);
     } catch (e) {

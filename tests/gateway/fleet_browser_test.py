@@ -313,6 +313,14 @@ def main():
               "after the heads, the first group's heading")
         driver.switch_to.active_element.send_keys(Keys.TAB)
         check(driver.switch_to.active_element.text == "loom7", "then its first machine")
+        outline = driver.execute_script(
+            "const a = document.activeElement, s = getComputedStyle(a), r = a.getBoundingClientRect(),"
+            " cell = a.closest('th').getBoundingClientRect();"
+            "const ring = parseFloat(s.outlineOffset) + parseFloat(s.outlineWidth);"
+            "return [s.outlineStyle, parseFloat(s.outlineWidth), r.left - ring >= cell.left - 0.5 && r.top - ring >= cell.top - 0.5]")
+        check(outline[0] == "solid" and outline[1] >= 2 and outline[2],
+              f"the focused machine shows a focus ring inside its cell, not cut off ({outline})")
+        screenshot("keyboard-1280x800")
         driver.switch_to.active_element.send_keys(Keys.SHIFT, Keys.TAB)
         driver.switch_to.active_element.send_keys(Keys.SHIFT, Keys.TAB)
         head = driver.switch_to.active_element
