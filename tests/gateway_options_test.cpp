@@ -1,6 +1,8 @@
 // The gateway's command line and config file.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "gateway/options.h"
 #include "tests/support/files.h"
 
@@ -138,6 +140,26 @@ TEST(GatewayOptions, ConfigFileHoldsTheSameEntries) {
     EXPECT_FALSE(bad_group.settings);
     EXPECT_NE(bad_group.output.find("\"grup=h\" is not group=GROUP"), std::string::npos)
         << bad_group.output;
+}
+
+// The example the package installs reads as it says, its example controllers and their groups
+// too.
+TEST(GatewayOptions, ShippedExampleConfigurationHoldsWithItsExamplesTurnedOn) {
+    const auto example = test_support::read_file(IFC_SOURCE_DIR "/packaging/ifc-gateway.conf");
+    ASSERT_TRUE(example);
+    std::string text;
+    std::istringstream lines(*example);
+    for (std::string line; std::getline(lines, line);)
+        text += (line.starts_with("# controller = ") ? line.substr(2) : line) + "\n";
+    test_support::temp_dir dir;
+    test_support::write_file(dir.file("gateway.conf"), text);
+    const auto parsed = parse({"--config", dir.file("gateway.conf")});
+    ASSERT_TRUE(parsed.settings) << parsed.output;
+    ASSERT_EQ(parsed.settings->controllers.size(), 3u);
+    EXPECT_EQ(parsed.settings->controllers[0].group, "");
+    EXPECT_EQ(parsed.settings->controllers[1].name, "loom1");
+    EXPECT_EQ(parsed.settings->controllers[1].group, "hall1");
+    EXPECT_EQ(parsed.settings->controllers[2].group, "hall1");
 }
 
 TEST(GatewayOptions, UsageErrorsExitWithStatusOne) {
