@@ -101,9 +101,8 @@
   // How the table flows: its columns side by side (the style sheet's --columns for this width)
   // and the lines of one screen. A group is read down each column, a screenful at a time, so
   // that the first screen holds the first machines of the order, and no column runs far below
-  // the screen before the next begins.
-  // Read from the style sheet once per size of the window: reading a computed style makes the
-  // browser bring every style up to date first.
+  // the screen before the next begins. Read once per size of the window: reading a computed
+  // style makes the browser bring every style up to date first.
   let flowOfSize = null;
   function tableFlow() {
     if (!flowOfSize) {
