@@ -353,6 +353,12 @@ def main():
             }).map((r) => r.dataset.controller);""")
         check(cut == [], f"no name or state is cut off on a phone ({cut})")
         screenshot("table-390x844")
+        driver.execute_script("document.querySelector('button.fold[data-group=\"hall2\"]').scrollIntoView()")
+        word = driver.execute_script(
+            "const w = document.querySelector('tr[data-controller=\"loom23\"] .drift-word');"
+            "return [w.textContent, w.scrollWidth <= w.clientWidth + 1]")
+        check(word == ["4 differ", True], f"on a phone a drifting row still says by how much ({word})")
+        screenshot("table-hall2-390x844")
         open_page("/?view=cards")
         width = driver.execute_script("return document.documentElement.scrollWidth")
         check(width <= 390, f"the cards fit a phone's width ({width} px)")
