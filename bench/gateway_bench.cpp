@@ -442,6 +442,10 @@ int main(int argc, char** argv) {
         }
     }
     if (scale <= 0) die("--scale must be above 0");
+    if (!part.empty() && part != "snapshot" && part != "viewers" && part != "memory" &&
+        part != "fleet") {
+        die("--part: one of snapshot, viewers, memory, fleet");
+    }
     signal(SIGPIPE, SIG_IGN);
     const auto run = [&part](const char* name, void (*measure)(double), double scale) {
         if (part.empty() || part == name) measure(scale);
