@@ -7,10 +7,16 @@
 //   viewers:       controller connections per minute with no viewer and with 100 viewers
 //                  reading snapshots as fast as they can (target: the same);
 //   memory:        the ifc-gateway executable's resident memory polling 50 real servers
-//                  while viewers read (target: below 20 MiB).
-// Every server is the real ifc-server executable on a loopback port of its own.
+//                  while viewers read (target: below 20 MiB);
+//   fleet:         a mill: 50 and 500 controllers on one gateway with a fleet page open, its
+//                  memory, threads and CPU, how far each poll starts from its time, and the
+//                  list the page fetches. These controllers are the fake fleet (bench/fake_fleet.h)
+//                  answering as a real ifc-server did; the page's own timings are
+//                  bench/fleet_page_bench.py's.
+// Every other server is the real ifc-server executable on a loopback port of its own.
 //
-//   gateway_bench [--scale F]      F scales the number of requests and the windows (default 1)
+//   gateway_bench [--scale F] [--part NAME]   F scales the number of requests and the windows
+//                                             (default 1); NAME runs one part only
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -24,93 +30,30 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <httplib.h>
 
+#include "bench/bench_processes.h"
+#include "bench/fake_fleet.h"
 #include "gateway/fleet.h"
 #include "gateway/http_api.h"
+#include "tests/support/process_stats.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using steady = std::chrono::steady_clock;
 
-[[noreturn]] void die(const std::string& message) {
-    std::fprintf(stderr, "gateway_bench: %s\n", message.c_str());
-    std::exit(1);
-}
-
-// A program started from this process, killed by its pid at the end.
-class child {
-  public:
-    child(const std::string& path, const std::vector<std::string>& args, const std::string& dir) {
-        std::fflush(stdout);  // or the child would print what this process has buffered
-        pid_ = ::fork();
-        if (pid_ < 0) die("fork failed");
-        if (pid_ == 0) {
-            if (::chdir(dir.c_str()) != 0) _exit(121);
-            std::freopen("/dev/null", "w", stdout);
-            std::freopen("/dev/null", "w", stderr);
-            std::vector<char*> argv{const_cast<char*>(path.c_str())};
-            for (const auto& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(path.c_str(), argv.data());
-            _exit(122);
-        }
-    }
-    ~child() {
-        ::kill(pid_, SIGKILL);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-    }
-    child(const child&) = delete;
-    child& operator=(const child&) = delete;
-    pid_t pid() const { return pid_; }
-
-  private:
-    pid_t pid_ = -1;
-};
-
-struct scratch_dir {
-    std::string path;
-    scratch_dir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "gateway-bench-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) die("cannot make a temporary directory");
-        path = pattern;
-    }
-    ~scratch_dir() { std::filesystem::remove_all(path); }
-};
-
-// A port nothing listened on a moment ago.
-std::uint16_t free_port() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        die("no free port");
-    }
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
-bool wait_answering(std::uint16_t port) {
-    for (int round = 0; round < 500; ++round) {
-        if (auto conn = ifc_client::connection::open({"127.0.0.1", port, 200ms})) {
-            conn->disconnect();
-            return true;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return false;
-}
+using bench::child;
+using bench::die;
+using bench::free_port;
+using bench::scratch_dir;
+using bench::wait_answering;
 
 // One ifc-server per controller, each in a directory of its own.
 struct servers {
@@ -296,15 +239,6 @@ void viewers(double scale) {
         reads / std::chrono::duration<double>(window).count(), met ? "met" : "MISSED");
 }
 
-long status_kib(pid_t pid, const std::string& field) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.starts_with(field + ":")) return std::stol(line.substr(field.size() + 1));
-    }
-    return -1;
-}
-
 void memory(double scale) {
     constexpr int controllers = 50;
     servers fleet(controllers);
@@ -347,33 +281,178 @@ void memory(double scale) {
             ++live;
     }
     if (live != controllers) die("only " + std::to_string(live) + " controllers are reachable");
-    const long rss = status_kib(gateway_process.pid(), "VmRSS");
-    const long hwm = status_kib(gateway_process.pid(), "VmHWM");
+    const long rss = process_stats::status_kib(gateway_process.pid(), "VmRSS");
+    const long hwm = process_stats::status_kib(gateway_process.pid(), "VmHWM");
     std::printf(
         "ifc-gateway resident memory, %d controllers polled every 2 s, 32 viewers: "
         "%.1f MiB now (%.1f MiB anonymous, %.1f MiB of mapped files), %.1f MiB peak "
         "(target < 20 MiB: %s)\n",
-        controllers, rss / 1024.0, status_kib(gateway_process.pid(), "RssAnon") / 1024.0,
-        status_kib(gateway_process.pid(), "RssFile") / 1024.0, hwm / 1024.0,
+        controllers, rss / 1024.0,
+        process_stats::status_kib(gateway_process.pid(), "RssAnon") / 1024.0,
+        process_stats::status_kib(gateway_process.pid(), "RssFile") / 1024.0, hwm / 1024.0,
         hwm < 20 * 1024 ? "met" : "MISSED");
+}
+
+// The gateway's own use of the machine: CPU seconds (user and system) of the process so far.
+double cpu_seconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    std::getline(stat, text);
+    // After the command name in parentheses: state, then 11 fields, then utime and stime.
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    long ticks[2] = {0, 0};
+    for (int i = 0; i < 13 && fields >> field; ++i) {
+        if (i >= 11) ticks[i - 11] = std::stol(field);
+    }
+    return static_cast<double>(ticks[0] + ticks[1]) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+struct fleet_figures {
+    int controllers = 0;
+    double rss_mib = 0, peak_mib = 0, anon_mib = 0;
+    long threads = 0;
+    double cpu_percent = 0;
+    timing lateness_ms;        // how far each poll started from one interval after the last
+    double busiest_share = 0;  // the share of a round's polls that start in its busiest 100 ms
+    std::size_t list_bytes = 0;
+    timing list_ms;
+};
+
+// Intervals between the starts of successive polls of each controller, against the interval
+// asked for; and how the polls of a round bunch up.
+void poll_timing(const std::vector<std::vector<bench::fake_fleet::clock::time_point>>& times,
+                 std::chrono::milliseconds interval, fleet_figures& figures) {
+    std::vector<double> lateness;
+    std::vector<bench::fake_fleet::clock::time_point> all;
+    for (const auto& starts : times) {
+        for (std::size_t i = 1; i < starts.size(); ++i) {
+            const auto gap = std::chrono::duration<double, std::milli>(starts[i] - starts[i - 1]);
+            lateness.push_back(std::abs(gap.count() - static_cast<double>(interval.count())));
+        }
+        all.insert(all.end(), starts.begin(), starts.end());
+    }
+    if (lateness.empty()) die("no controller was polled twice");
+    figures.lateness_ms = percentiles(lateness);
+    std::sort(all.begin(), all.end());
+    std::size_t busiest = 0;
+    for (std::size_t first = 0, last = 0; last < all.size(); ++last) {
+        while (all[last] - all[first] > 100ms)
+            ++first;
+        busiest = std::max(busiest, last - first + 1);
+    }
+    figures.busiest_share = static_cast<double>(busiest) / static_cast<double>(times.size());
+}
+
+// count controllers (the fake fleet) on one ifc-gateway process polling every 2 s, with one
+// open fleet page fetching the list every poll interval, as the page does.
+fleet_figures fleet_at(int count, const std::map<std::string, std::string>& answers, double scale) {
+    constexpr auto interval = 2000ms;
+    bench::fake_fleet controllers(answers, count);
+    scratch_dir dir;
+    const auto port = free_port();
+    std::vector<std::string> args{"--listen", "127.0.0.1:" + std::to_string(port), "--poll", "2"};
+    for (int i = 0; i < count; ++i) {
+        args.push_back("--controller");
+        args.push_back("loom" + std::to_string(i + 1) + "=127.0.0.1:" +
+                       std::to_string(controllers.ports()[static_cast<std::size_t>(i)]) +
+                       ",group=hall" + std::to_string(i / 40 + 1));
+    }
+    child gateway_process(IFC_GATEWAY_PATH, args, dir.path);
+    httplib::Client client("127.0.0.1", port);
+    client.set_connection_timeout(0, 200000);
+    client.set_read_timeout(10, 0);
+    const auto live = [&] {
+        const auto list = client.Get("/api/controllers");
+        std::size_t n = 0;
+        for (std::size_t at = 0;
+             list && (at = list->body.find("\"reachable\":true", at)) != std::string::npos; ++at)
+            ++n;
+        return n;
+    };
+    const auto started = steady::now();
+    while (live() != static_cast<std::size_t>(count)) {
+        if (steady::now() - started > 60s) die("not every controller became reachable");
+        std::this_thread::sleep_for(200ms);
+    }
+    std::this_thread::sleep_for(2 * interval);  // past the first rounds
+    controllers.forget();
+    const double cpu_before = cpu_seconds(gateway_process.pid());
+    const auto window_start = steady::now();
+    const auto window = std::chrono::duration_cast<std::chrono::milliseconds>(30s * scale);
+    fleet_figures figures;
+    figures.controllers = count;
+    std::vector<double> list_ms;
+    while (steady::now() - window_start < window) {
+        const auto start = steady::now();
+        const auto list = client.Get("/api/controllers");
+        if (!list || list->status != 200) die("GET /api/controllers failed");
+        list_ms.push_back(std::chrono::duration<double, std::milli>(steady::now() - start).count());
+        figures.list_bytes = list->body.size();
+        std::this_thread::sleep_until(start + interval);
+    }
+    const double elapsed = std::chrono::duration<double>(steady::now() - window_start).count();
+    figures.cpu_percent = 100 * (cpu_seconds(gateway_process.pid()) - cpu_before) / elapsed;
+    figures.list_ms = percentiles(list_ms);
+    poll_timing(controllers.connection_times(), interval, figures);
+    const pid_t pid = gateway_process.pid();
+    figures.rss_mib = static_cast<double>(process_stats::status_kib(pid, "VmRSS")) / 1024;
+    figures.peak_mib = static_cast<double>(process_stats::status_kib(pid, "VmHWM")) / 1024;
+    figures.anon_mib = static_cast<double>(process_stats::status_kib(pid, "RssAnon")) / 1024;
+    figures.threads = process_stats::status_kib(pid, "Threads");
+    return figures;
+}
+
+void fleet_scale(double scale) {
+    const auto answers = bench::answers_of_a_real_server(IFC_SERVER_PATH);
+    std::printf(
+        "\nA mill on one ifc-gateway, polls every 2 s, one fleet page open (controllers: the fake "
+        "fleet, one thread answering as a real ifc-server did):\n"
+        "%11s %8s %8s %8s %7s %6s %22s %9s %9s %14s\n",
+        "controllers", "RSS MiB", "peak", "anon", "threads", "CPU %",
+        "poll start off, ms p50/p99/max", "round", "list KiB", "list ms p50/p99");
+    for (const int count : {50, 500}) {
+        const fleet_figures f = fleet_at(count, answers, scale);
+        std::printf(
+            "%11d %8.1f %8.1f %8.1f %7ld %6.1f %8.1f %6.1f %6.1f %8.0f%% %9.1f %6.1f %7.1f\n",
+            f.controllers, f.rss_mib, f.peak_mib, f.anon_mib, f.threads, f.cpu_percent,
+            f.lateness_ms.p50, f.lateness_ms.p99, f.lateness_ms.max, 100 * f.busiest_share,
+            static_cast<double>(f.list_bytes) / 1024, f.list_ms.p50, f.list_ms.p99);
+    }
+    std::printf(
+        "  poll start off: |interval between two polls of a controller - 2 s|; round: the share of "
+        "a round's polls that start within its busiest 100 ms\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     double scale = 1;
+    std::string part;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--scale" && i + 1 < argc) {
             scale = std::atof(argv[++i]);
+        } else if (std::string(argv[i]) == "--part" && i + 1 < argc) {
+            part = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: gateway_bench [--scale F]\n");
+            std::fprintf(
+                stderr,
+                "usage: gateway_bench [--scale F] [--part snapshot|viewers|memory|fleet]\n");
             return 1;
         }
     }
     if (scale <= 0) die("--scale must be above 0");
+    if (!part.empty() && part != "snapshot" && part != "viewers" && part != "memory" &&
+        part != "fleet") {
+        die("--part: one of snapshot, viewers, memory, fleet");
+    }
     signal(SIGPIPE, SIG_IGN);
-    snapshot_and_hold(scale);
-    viewers(scale);
-    memory(scale);
+    const auto run = [&part](const char* name, void (*measure)(double), double scale) {
+        if (part.empty() || part == name) measure(scale);
+    };
+    run("snapshot", snapshot_and_hold, scale);
+    run("viewers", viewers, scale);
+    run("memory", memory, scale);
+    run("fleet", fleet_scale, scale);
     return 0;
 }

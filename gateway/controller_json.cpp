@@ -72,6 +72,13 @@ json header_json(const controller_header& h) {
             {"last_error", h.last_error.empty() ? json(nullptr) : json(h.last_error)}};
 }
 
+// {"version":{"name":"denim-12","version":3},"differences":4}, or null.
+json drift_json(const std::optional<drift_summary>& drift) {
+    if (!drift) return nullptr;
+    return {{"version", {{"name", drift->version.name}, {"version", drift->version.version}}},
+            {"differences", drift->differences ? json(*drift->differences) : json(nullptr)}};
+}
+
 json colour_json(int number, const colour_values& values) {
     return {{"colour", number},
             {"targets", line_json(values.targets)},
@@ -168,6 +175,8 @@ std::string controller_json::list_entry(const controller_header& header,
                                                     rendered->card_histogram_.size()
                                               : 0));
     entry.add_members(header_json(header));
+    entry.add("group", header.group.empty() ? null_text : json(header.group).dump());
+    entry.add("drift", drift_json(header.drift).dump());
     entry.add("status", rendered ? std::string_view(rendered->members_[status_member]) : null_text);
     entry.add("histogram", rendered ? std::string_view(rendered->card_histogram_) : null_text);
     return std::move(entry).finish();

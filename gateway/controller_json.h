@@ -16,6 +16,7 @@
 
 #include "client/histogram.h"
 #include "client/token_line.h"
+#include "gateway/drift_summary.h"
 #include "gateway/snapshot.h"
 
 namespace gateway {
@@ -41,6 +42,10 @@ struct controller_header {
     std::optional<double> age_seconds;  // none before the first good poll
     std::optional<std::chrono::system_clock::time_point> polled_at;
     std::string last_error;  // empty when there is none
+    // The fleet list's own members: the group the configuration puts it in (empty: none), and
+    // its drift from an assigned library version (none without an assignment).
+    std::string group;
+    std::optional<drift_summary> drift;
 };
 
 // One snapshot's JSON, rendered when it is made.
@@ -48,8 +53,8 @@ class controller_json {
   public:
     explicit controller_json(const machine_snapshot& snapshot);
 
-    // The fleet list's entry: the header, "status" and the left "histogram" as a card shows it
-    // (both null without a snapshot).
+    // The fleet list's entry: the header, "group" and "drift" (null when there is none),
+    // "status" and the left "histogram" as a card shows it (both null without a snapshot).
     static std::string list_entry(const controller_header& header, const controller_json* rendered);
     // The whole controller: the header, then the snapshot's members (each null without one).
     static std::string whole(const controller_header& header, const controller_json* rendered);

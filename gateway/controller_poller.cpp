@@ -54,8 +54,8 @@ controller_poller::~controller_poller() {
     stop();
 }
 
-void controller_poller::start() {
-    thread_ = std::thread([this] { run(); });
+void controller_poller::start(std::chrono::milliseconds first_poll_after) {
+    thread_ = std::thread([this, first_poll_after] { run(first_poll_after); });
 }
 
 void controller_poller::stop() {
@@ -108,9 +108,9 @@ std::chrono::milliseconds controller_poller::backoff() const {
     return std::min(doubled, ceiling);
 }
 
-void controller_poller::run() {
+void controller_poller::run(std::chrono::milliseconds first_poll_after) {
     std::unique_lock lock(mutex_);
-    auto next_poll = steady_clock::now();
+    auto next_poll = steady_clock::now() + first_poll_after;
     while (!stopping_) {
         wake_.wait_until(lock, next_poll, [&] { return stopping_ || !queue_.empty(); });
         if (stopping_) break;

@@ -43,7 +43,8 @@ class controller_poller {
     controller_poller(const controller_poller&) = delete;
     controller_poller& operator=(const controller_poller&) = delete;
 
-    void start();
+    // The first poll comes first_poll_after the start.
+    void start(std::chrono::milliseconds first_poll_after = {});
     void stop();
 
     const controller_address& address() const { return address_; }
@@ -64,7 +65,7 @@ class controller_poller {
         std::promise<write_outcome> done;
     };
 
-    void run();
+    void run(std::chrono::milliseconds first_poll_after);
     bool poll_once();
     void log_change(const std::string& what) const;
     // true when the controller could be connected to.

@@ -14,8 +14,9 @@ bool controller_view::stale(steady_clock::time_point now,
 
 controller_header controller_view::header(steady_clock::time_point now,
                                           std::chrono::milliseconds interval) const {
-    return controller_header{address.name,     address.text(), reachable, stale(now, interval),
-                             age_seconds(now), last_good_wall, last_error};
+    return controller_header{address.name,         address.text(),   reachable,
+                             stale(now, interval), age_seconds(now), last_good_wall,
+                             last_error,           address.group,    drift};
 }
 
 }  // namespace gateway

@@ -11,6 +11,7 @@
 
 #include "gateway/addresses.h"
 #include "gateway/controller_json.h"
+#include "gateway/drift_summary.h"
 #include "gateway/snapshot.h"
 #include "gateway/writes.h"
 
@@ -35,6 +36,8 @@ struct controller_view {
     double last_poll_seconds = 0;   // the last poll, from connect to disconnect
     double max_hold_seconds = 0;    // the longest a poll or write session held the controller
     std::array<std::uint64_t, all_write_results.size()> writes{};
+    // Set by the settings library's drift check; none while no version is assigned.
+    std::optional<drift_summary> drift;
 
     // Seconds since the last good snapshot; nullopt when there is none.
     std::optional<double> age_seconds(steady_clock::time_point now) const;

@@ -14,6 +14,7 @@ namespace gateway {
 class fleet {
   public:
     fleet(const std::vector<controller_address>& controllers, poll_settings settings);
+    // Starts the pollers, their first polls spread over one poll interval.
     void start();
     void stop();
 

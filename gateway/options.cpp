@@ -44,11 +44,29 @@ ifc_client::result<std::string> read_token(const std::string& path) {
     return token.substr(first, last - first + 1);
 }
 
+std::string name_rules() {
+    return "use 1 to " + std::to_string(max_controller_name) + " letters, digits, '-', '_' or '.'";
+}
+
+// One ",KEY=VALUE" of a controller's text; the reason when it is refused.
+std::optional<std::string> take_setting(controller_address& controller, std::string_view setting) {
+    constexpr std::string_view group_key = "group=";
+    if (!setting.starts_with(group_key)) {
+        return "\"" + std::string(setting) + "\" is not group=GROUP";
+    }
+    const std::string_view group = setting.substr(group_key.size());
+    if (!controller.group.empty()) return std::string("the group is given twice");
+    if (!is_group_name(group)) return "group name \"" + std::string(group) + "\": " + name_rules();
+    controller.group = group;
+    return std::nullopt;
+}
+
 std::string usage_footer() {
     return R"(
-Controllers are given as NAME=HOST[:PORT] (port 9002 by default), on the command line or in
-the config file (one "controller = NAME=HOST:PORT" line each; every option can be written
-there as "name = value"). Writes from the API need a bearer token from --token-file when the
+Controllers are given as NAME=HOST[:PORT] (port 9002 by default), with ",group=GROUP" to
+put them into a group of the fleet page, on the command line or in the config file (one
+"controller = NAME=HOST:PORT,group=GROUP" line each; every option can be written there as
+"name = value"). Writes from the API need a bearer token from --token-file when the
 listener is not on loopback; --read-only turns them off.
 
 Exit status: 0 after a clean stop (SIGTERM, SIGINT), 1 for a usage or configuration error,
@@ -100,12 +118,23 @@ ifc_client::result<controller_address> parse_controller(std::string_view text) {
     }
     const std::string_view name = text.substr(0, equals);
     if (!is_controller_name(name)) {
-        return bad("controller name \"" + std::string(name) + "\": use 1 to " +
-                   std::to_string(max_controller_name) + " letters, digits, '-', '_' or '.'");
+        return bad("controller name \"" + std::string(name) + "\": " + name_rules());
     }
-    auto address = parse_host_port(text.substr(equals + 1), protocol::server_port);
+    // HOST[:PORT] up to the first comma; after it, settings of the controller (group=NAME).
+    const std::string_view rest = text.substr(equals + 1);
+    const auto comma = rest.find(',');
+    auto address = parse_host_port(rest.substr(0, comma), protocol::server_port);
     if (!address) return bad("controller " + std::string(name) + ": " + address.failure().detail);
-    return controller_address{std::string(name), address->first, address->second};
+    controller_address controller{std::string(name), address->first, address->second, {}};
+    for (auto at = comma; at != std::string_view::npos;) {
+        const auto next = rest.find(',', at + 1);
+        const std::string_view setting = rest.substr(at + 1, next - at - 1);
+        if (const auto failure = take_setting(controller, setting)) {
+            return bad("controller " + std::string(name) + ": " + *failure);
+        }
+        at = next;
+    }
+    return controller;
 }
 
 parse_outcome parse_options(const std::vector<std::string>& args) {
@@ -119,8 +148,9 @@ parse_outcome parse_options(const std::vector<std::string>& args) {
     double poll = seconds(settings.poll), timeout = seconds(settings.timeout),
            deadline = seconds(settings.deadline);
     app.add_option("--listen", listen, "HTTP listener, HOST:PORT")->capture_default_str();
-    app.add_option("--controller", controllers, "a controller to poll, NAME=HOST[:PORT]")
-        ->type_name("NAME=HOST[:PORT]");
+    app.add_option("--controller", controllers,
+                   "a controller to poll; GROUP: its group on the fleet page")
+        ->type_name("NAME=HOST[:PORT][,group=GROUP]");
     app.add_option("--poll", poll, "seconds between polls of each controller")
         ->check(CLI::Range(0.1, 3600.0))
         ->capture_default_str();
@@ -137,6 +167,9 @@ parse_outcome parse_options(const std::vector<std::string>& args) {
         ->check(CLI::Range(2, 256))
         ->capture_default_str();
     app.set_config("--config", "", "read options from this file (name = value lines)");
+    // A value of the file is one value, commas and all ("controller = NAME=HOST,group=GROUP"),
+    // as on the command line.
+    app.get_config_formatter_base()->arrayDelimiter('\n');
     app.allow_config_extras(CLI::config_extras_mode::error);
     app.set_version_flag("--version", std::string(version_text));
     app.footer(usage_footer());

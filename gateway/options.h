@@ -31,7 +31,8 @@ struct options {
 };
 
 // "loom1=10.0.0.7:9002", "loom2=10.0.0.8" (port 9002): a name of letters, digits, '-', '_'
-// and '.', and an address.
+// and '.', and an address; "loom7=10.0.3.7,group=hall2" puts it into a group of the fleet page
+// (a group's name follows the same rules as a controller's).
 ifc_client::result<controller_address> parse_controller(std::string_view text);
 // "host:port" or "host" (default_port).
 ifc_client::result<std::pair<std::string, std::uint16_t>> parse_host_port(

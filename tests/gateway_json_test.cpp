@@ -45,6 +45,8 @@ controller_header sample_header() {
     h.age_seconds = 1.23456;
     h.polled_at = std::chrono::system_clock::time_point(std::chrono::seconds(1'800'000'000));
     h.last_error = "odd \"bytes\" \x01 and \xc3\xa9";
+    h.group = "hall2";
+    h.drift = gateway::drift_summary{{"denim-12", 3}, 4};
     return h;
 }
 
@@ -72,9 +74,9 @@ TEST(GatewayControllerJson, ListEntryAndWholeControllerAgreeWithTheSnapshot) {
         entry_names.push_back(key);
     for (const auto& [key, value] : whole.items())
         whole_names.push_back(key);
-    EXPECT_EQ(entry_names,
-              (std::vector<std::string>{"name", "address", "reachable", "stale", "age_seconds",
-                                        "polled_at", "last_error", "status", "histogram"}));
+    EXPECT_EQ(entry_names, (std::vector<std::string>{"name", "address", "reachable", "stale",
+                                                     "age_seconds", "polled_at", "last_error",
+                                                     "group", "drift", "status", "histogram"}));
     EXPECT_EQ(whole_names,
               (std::vector<std::string>{"name", "address", "reachable", "stale", "age_seconds",
                                         "polled_at", "last_error", "status", "selection", "colours",
@@ -126,7 +128,7 @@ TEST(GatewayControllerJson, WithoutASnapshotEveryPartOfItIsNull) {
         entry_text,
         R"({"name":"loom2","address":"10.0.0.8:9002","reachable":false,"stale":true,)"
         R"("age_seconds":null,"polled_at":null,"last_error":"unreachable: connection refused",)"
-        R"("status":null,"histogram":null})");
+        R"("group":null,"drift":null,"status":null,"histogram":null})");
     const json whole = json::parse(whole_text);
     for (const char* member :
          {"status", "selection", "colours", "histograms", "histogram_selection"}) {
@@ -136,6 +138,40 @@ TEST(GatewayControllerJson, WithoutASnapshotEveryPartOfItIsNull) {
     // No error: null rather than an empty text.
     header.last_error.clear();
     EXPECT_TRUE(json::parse(controller_json::whole(header, nullptr))["last_error"].is_null());
+}
+
+// The list entry's drift: null without an assignment; the version and the number of values that
+// differ, null until the first comparison. The whole controller carries neither member.
+TEST(GatewayControllerJson, ListEntryTellsTheGroupAndTheDriftFromTheAssignedVersion) {
+    struct drift_case {
+        const char* label;
+        std::optional<gateway::drift_summary> drift;
+        const char* expected;
+    };
+    const drift_case cases[] = {
+        {"no assignment", std::nullopt, "null"},
+        {"not compared yet", gateway::drift_summary{{"denim-12", 3}, std::nullopt},
+         R"({"version":{"name":"denim-12","version":3},"differences":null})"},
+        {"matches", gateway::drift_summary{{"denim-12", 3}, 0},
+         R"({"version":{"name":"denim-12","version":3},"differences":0})"},
+        {"differs", gateway::drift_summary{{"twill \"x\"", 12}, 4},
+         R"({"version":{"name":"twill \"x\"","version":12},"differences":4})"},
+    };
+    const controller_json rendered(sample_snapshot());
+    for (const drift_case& c : cases) {
+        controller_header header = sample_header();
+        header.drift = c.drift;
+        const std::string text = controller_json::list_entry(header, &rendered);
+        EXPECT_EQ(text, rewritten(text)) << c.label;
+        const json entry = json::parse(text);
+        EXPECT_EQ(entry["drift"], json::parse(c.expected)) << c.label;
+        EXPECT_EQ(entry["group"], "hall2") << c.label;
+        const json whole = json::parse(controller_json::whole(header, &rendered));
+        EXPECT_FALSE(whole.contains("drift") || whole.contains("group")) << c.label;
+    }
+    controller_header ungrouped = sample_header();
+    ungrouped.group.clear();
+    EXPECT_TRUE(json::parse(controller_json::list_entry(ungrouped, nullptr))["group"].is_null());
 }
 
 TEST(GatewayControllerJson, ListHoldsItsEntriesInOrder) {

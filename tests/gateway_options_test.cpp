@@ -1,6 +1,8 @@
 // The gateway's command line and config file.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "gateway/options.h"
 #include "tests/support/files.h"
 
@@ -13,6 +15,7 @@ struct controller_case {
     std::string name;
     std::string host;
     std::uint16_t port;
+    std::string group = "";
 };
 
 void PrintTo(const controller_case& c, std::ostream* out) {
@@ -29,6 +32,7 @@ TEST_P(ControllerText, IsReadOrRefused) {
     EXPECT_EQ(parsed->name, c.name);
     EXPECT_EQ(parsed->host, c.host);
     EXPECT_EQ(parsed->port, c.port);
+    EXPECT_EQ(parsed->group, c.group);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -47,7 +51,19 @@ INSTANTIATE_TEST_SUITE_P(
         controller_case{"port_not_a_number", "a=10.0.0.7:x", false, "", "", 0},
         controller_case{"empty_port", "a=10.0.0.7:", false, "", "", 0},
         controller_case{"no_host", "a=:9002", false, "", "", 0},
-        controller_case{"bare_ipv6", "a=::1", false, "", "", 0}),
+        controller_case{"bare_ipv6", "a=::1", false, "", "", 0},
+        controller_case{"group", "loom7=10.0.3.7:9002,group=hall2", true, "loom7", "10.0.3.7", 9002,
+                        "hall2"},
+        controller_case{"group_default_port", "loom7=10.0.3.7,group=hall-2.a_b", true, "loom7",
+                        "10.0.3.7", 9002, "hall-2.a_b"},
+        controller_case{"group_ipv6", "v6=[::1]:9003,group=lab", true, "v6", "::1", 9003, "lab"},
+        controller_case{"group_empty", "a=10.0.0.7,group=", false, "", "", 0},
+        controller_case{"group_blank", "a=10.0.0.7,group=hall 2", false, "", "", 0},
+        controller_case{"group_too_long", "a=10.0.0.7,group=" + std::string(65, 'g'), false, "", "",
+                        0},
+        controller_case{"group_twice", "a=10.0.0.7,group=h1,group=h2", false, "", "", 0},
+        controller_case{"unknown_setting", "a=10.0.0.7,hall=2", false, "", "", 0},
+        controller_case{"trailing_comma", "a=10.0.0.7:9002,", false, "", "", 0}),
     [](const auto& info) { return info.param.label; });
 
 gateway::parse_outcome parse(std::vector<std::string> args) {
@@ -96,13 +112,21 @@ TEST(GatewayOptions, ConfigFileHoldsTheSameEntries) {
                              "listen = 127.0.0.1:8091\n"
                              "controller = loom1=10.0.0.7:9002\n"
                              "controller = loom2=10.0.0.8\n"
+                             "controller = loom7=10.0.3.7:9002,group=hall2\n"
+                             "controller = \"loom8=10.0.3.8,group=hall2\"\n"
                              "poll = 5\n"
                              "read-only = true\n");
     const auto parsed = parse({"--config", dir.file("gateway.conf")});
     ASSERT_TRUE(parsed.settings) << parsed.output;
     EXPECT_EQ(parsed.settings->listen.port, 8091);
-    ASSERT_EQ(parsed.settings->controllers.size(), 2u);
+    ASSERT_EQ(parsed.settings->controllers.size(), 4u);
     EXPECT_EQ(parsed.settings->controllers[1].name, "loom2");
+    EXPECT_EQ(parsed.settings->controllers[1].group, "");
+    // A comma in a value does not split it: the group belongs to its controller.
+    for (std::size_t i : {2u, 3u}) {
+        EXPECT_EQ(parsed.settings->controllers[i].name, i == 2 ? "loom7" : "loom8");
+        EXPECT_EQ(parsed.settings->controllers[i].group, "hall2");
+    }
     EXPECT_EQ(parsed.settings->poll, std::chrono::milliseconds(5000));
     EXPECT_TRUE(parsed.settings->read_only);
 
@@ -110,6 +134,32 @@ TEST(GatewayOptions, ConfigFileHoldsTheSameEntries) {
     const auto typo = parse({"--config", dir.file("typo.conf")});
     EXPECT_FALSE(typo.settings);
     EXPECT_EQ(typo.exit_status, 1);
+
+    test_support::write_file(dir.file("bad-group.conf"), "controller = loom1=10.0.0.7,grup=h\n");
+    const auto bad_group = parse({"--config", dir.file("bad-group.conf")});
+    EXPECT_FALSE(bad_group.settings);
+    EXPECT_NE(bad_group.output.find("\"grup=h\" is not group=GROUP"), std::string::npos)
+        << bad_group.output;
+}
+
+// The example the package installs reads as it says, its example controllers and their groups
+// too.
+TEST(GatewayOptions, ShippedExampleConfigurationHoldsWithItsExamplesTurnedOn) {
+    const auto example = test_support::read_file(IFC_SOURCE_DIR "/packaging/ifc-gateway.conf");
+    ASSERT_TRUE(example);
+    std::string text;
+    std::istringstream lines(*example);
+    for (std::string line; std::getline(lines, line);)
+        text += (line.starts_with("# controller = ") ? line.substr(2) : line) + "\n";
+    test_support::temp_dir dir;
+    test_support::write_file(dir.file("gateway.conf"), text);
+    const auto parsed = parse({"--config", dir.file("gateway.conf")});
+    ASSERT_TRUE(parsed.settings) << parsed.output;
+    ASSERT_EQ(parsed.settings->controllers.size(), 3u);
+    EXPECT_EQ(parsed.settings->controllers[0].group, "");
+    EXPECT_EQ(parsed.settings->controllers[1].name, "loom1");
+    EXPECT_EQ(parsed.settings->controllers[1].group, "hall1");
+    EXPECT_EQ(parsed.settings->controllers[2].group, "hall1");
 }
 
 TEST(GatewayOptions, UsageErrorsExitWithStatusOne) {

@@ -92,6 +92,21 @@ const panel = (() => {
     return counts.length ? `${total}: ${counts.join(", ")}` : total;
   }
 
+  // A controller's drift from the settings-library version assigned to it, in words: null
+  // without an assignment; otherwise key (differs, matches, unchecked), a sentence ("4 values
+  // differ from denim-12 v3"), the version ("denim-12 v3") and the words before it.
+  function describeDrift(drift) {
+    if (!drift || !drift.version) return null;
+    const version = `${drift.version.name} v${drift.version.version}`;
+    const n = drift.differences;
+    if (n === null || n === undefined) {
+      return { key: "unchecked", text: `Not compared yet with ${version}`, version, short: "not compared" };
+    }
+    if (n === 0) return { key: "matches", text: `Matches ${version}`, version, short: "matches" };
+    return { key: "differs", text: `${n} value${n === 1 ? " differs" : "s differ"} from ${version}`, version,
+             short: `${n} differ${n === 1 ? "s" : ""}` };
+  }
+
   function setBanner(node, message) {
     node.hidden = !message;
     node.textContent = message || "";
@@ -137,6 +152,6 @@ const panel = (() => {
     return svg;
   }
 
-  return { el, getJSON, patchJSON, loadGateway, describeAge, stateOf, summarize, setBanner, tokenField, tokenGiven,
-           barChart, gateway: () => gateway };
+  return { el, getJSON, patchJSON, loadGateway, describeAge, stateOf, summarize, describeDrift, setBanner,
+           tokenField, tokenGiven, barChart, gateway: () => gateway, allStates };
 })();

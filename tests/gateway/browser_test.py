@@ -20,58 +20,10 @@ import subprocess
 import sys
 import tempfile
 import time
-import urllib.request
 
-SKIP = 77
-
-
-def tools_missing():
-    missing = [p for p in ("/usr/bin/chromium", "/usr/bin/chromedriver") if not os.path.exists(p)]
-    try:
-        import selenium  # noqa: F401
-    except ImportError:
-        missing.append("python3-selenium")
-    return missing
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_listening(port, limit=10.0):
-    end = time.monotonic() + limit
-    while time.monotonic() < end:
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=0.5):
-                return
-        except OSError:
-            time.sleep(0.05)
-    raise RuntimeError(f"nothing listens on port {port}")
-
-
-def get_json(url):
-    with urllib.request.urlopen(url, timeout=5) as response:
-        return json.load(response)
-
-
-class Processes:
-    """Every process the test starts, ended by its own id at the end."""
-
-    def __init__(self):
-        self.started = []
-
-    def start(self, argv, cwd):
-        log = open(os.path.join(cwd, "output.txt"), "wb")
-        process = subprocess.Popen(argv, cwd=cwd, stdout=log, stderr=subprocess.STDOUT)
-        self.started.append(process)
-        return process
-
-    def stop_all(self):
-        for process in self.started:
-            process.kill()
-            process.wait(timeout=10)
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from browser_support import (Processes, check, free_port, get_json, missing_tools_status,  # noqa: E402
+                             new_chromium, set_viewport, wait_listening)
 
 
 def arc_angles(d):
@@ -92,19 +44,6 @@ def drawn_arcs(driver):
 
 def close(a, b):
     return abs((a - b + 180) % 360 - 180) < 0.6
-
-
-def check(condition, message):
-    if not condition:
-        raise AssertionError(message)
-    print("ok:", message)
-
-
-def set_viewport(driver, width, height):
-    """Makes the page's own area (not the window around it) width x height."""
-    driver.set_window_size(width, height)
-    inner_width, inner_height = driver.execute_script("return [innerWidth, innerHeight]")
-    driver.set_window_size(2 * width - inner_width, 2 * height - inner_height)
 
 
 def tag_of(valve):
@@ -236,18 +175,10 @@ def main():
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
 
-    missing = tools_missing()
-    if missing:
-        message = "gateway browser test: missing " + ", ".join(missing) + \
-                  " (scripts/install-deps.sh installs them)"
-        if os.environ.get("CI"):
-            print(message + "; CI is set, so this fails", file=sys.stderr)
-            return 1
-        print(message + "; skipped", file=sys.stderr)
-        return SKIP
+    status = missing_tools_status("gateway browser test")
+    if status is not None:
+        return status
 
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.actions import interaction
     from selenium.webdriver.common.actions.action_builder import ActionBuilder
     from selenium.webdriver.common.actions.pointer_input import PointerInput
@@ -297,15 +228,7 @@ def main():
         wait_listening(token_port)
         base = f"http://127.0.0.1:{http_port}"
 
-        options = webdriver.ChromeOptions()
-        options.binary_location = "/usr/bin/chromium"
-        for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                     "--no-first-run", "--disable-background-networking",
-                     "--disable-component-update", "--disable-sync",
-                     "--disable-dev-shm-usage", f"--user-data-dir={work}/profile"):
-            options.add_argument(flag)
-        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-        driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        driver = new_chromium(work)
         set_viewport(driver, 1280, 800)
         wait = WebDriverWait(driver, 15)
 

@@ -1,0 +1,117 @@
+"""What the gateway's browser tests share: the tools they need, loopback ports, the processes
+they start (each ended by its own id), a headless Chromium and its viewport, and the line each
+check prints."""
+import json
+import os
+import socket
+import subprocess
+import sys
+import time
+import urllib.request
+
+SKIP = 77
+
+
+def tools_missing():
+    missing = [p for p in ("/usr/bin/chromium", "/usr/bin/chromedriver") if not os.path.exists(p)]
+    try:
+        import selenium  # noqa: F401
+    except ImportError:
+        missing.append("python3-selenium")
+    return missing
+
+
+def missing_tools_status(test):
+    """None when the browser tools are there; otherwise the exit status: skipped, or failed
+    under CI."""
+    missing = tools_missing()
+    if not missing:
+        return None
+    message = f"{test}: missing " + ", ".join(missing) + " (scripts/install-deps.sh installs them)"
+    if os.environ.get("CI"):
+        print(message + "; CI is set, so this fails", file=sys.stderr)
+        return 1
+    print(message + "; skipped", file=sys.stderr)
+    return SKIP
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def free_ports(count):
+    """count loopback ports, different from each other: each held until all are chosen."""
+    sockets = []
+    try:
+        for _ in range(count):
+            s = socket.socket()
+            s.bind(("127.0.0.1", 0))
+            sockets.append(s)
+        return [s.getsockname()[1] for s in sockets]
+    finally:
+        for s in sockets:
+            s.close()
+
+
+def wait_listening(port, limit=10.0):
+    end = time.monotonic() + limit
+    while time.monotonic() < end:
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=0.5):
+                return
+        except OSError:
+            time.sleep(0.05)
+    raise RuntimeError(f"nothing listens on port {port}")
+
+
+def get_json(url):
+    with urllib.request.urlopen(url, timeout=5) as response:
+        return json.load(response)
+
+
+class Processes:
+    """Every process the test starts, ended by its own id at the end."""
+
+    def __init__(self):
+        self.started = []
+
+    def start(self, argv, cwd):
+        log = open(os.path.join(cwd, "output.txt"), "wb")
+        process = subprocess.Popen(argv, cwd=cwd, stdout=log, stderr=subprocess.STDOUT)
+        self.started.append(process)
+        return process
+
+    def stop_all(self):
+        for process in self.started:
+            process.kill()
+            process.wait(timeout=10)
+
+
+def check(condition, message):
+    if not condition:
+        raise AssertionError(message)
+    print("ok:", message)
+
+
+def new_chromium(work):
+    """A headless Chromium with its profile in work, its console kept for the test to read."""
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                 "--no-first-run", "--disable-background-networking",
+                 "--disable-component-update", "--disable-sync",
+                 "--disable-dev-shm-usage", f"--user-data-dir={work}/profile"):
+        options.add_argument(flag)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+
+def set_viewport(driver, width, height):
+    """Makes the page's own area (not the window around it) width x height."""
+    driver.set_window_size(width, height)
+    inner_width, inner_height = driver.execute_script("return [innerWidth, innerHeight]")
+    driver.set_window_size(2 * width - inner_width, 2 * height - inner_height)
