@@ -18,23 +18,6 @@ status checked_ranges(setting what, std::span<const change> changes, range_rule 
     return check_ranges(what, changes);
 }
 
-result<line_answer> checked_line(std::string_view get_name, std::string answer,
-                                 std::span<const std::string_view> keys) {
-    auto line = parse_token_line(answer);
-    if (!line) {
-        return error{errc::protocol, std::string(get_name) + ": " + line.failure().detail};
-    }
-    const bool expected =
-        std::equal(line->begin(), line->end(), keys.begin(), keys.end(),
-                   [](const token& t, std::string_view key) { return t.key == key; });
-    if (!expected) {
-        return error{errc::protocol, std::string(get_name) + ": unexpected answer \"" +
-                                         ifc_tool::escaped(std::string_view(answer).substr(0, 80)) +
-                                         "\""};
-    }
-    return line_answer{std::move(answer), std::move(line.value())};
-}
-
 // A failure after a write went out: whether the server holds the new values is not known.
 error after_write(error failure, std::string_view step) {
     failure.outcome_unknown = true;
@@ -55,11 +38,28 @@ result<write_report> reread(connection& conn, std::string_view get_name,
 
 }  // namespace
 
+result<line_answer> parse_line_answer(std::string_view get_name, std::string answer,
+                                      std::span<const std::string_view> keys) {
+    auto line = parse_token_line(answer);
+    if (!line) {
+        return error{errc::protocol, std::string(get_name) + ": " + line.failure().detail};
+    }
+    const bool expected =
+        std::equal(line->begin(), line->end(), keys.begin(), keys.end(),
+                   [](const token& t, std::string_view key) { return t.key == key; });
+    if (!expected) {
+        return error{errc::protocol, std::string(get_name) + ": unexpected answer \"" +
+                                         ifc_tool::escaped(std::string_view(answer).substr(0, 80)) +
+                                         "\""};
+    }
+    return line_answer{std::move(answer), std::move(line.value())};
+}
+
 result<line_answer> read_token_line(connection& conn, std::string_view get_name,
                                     std::span<const std::string_view> keys) {
     auto answer = conn.get(get_name);
     if (!answer) return answer.failure();
-    return checked_line(get_name, std::move(answer.value()), keys);
+    return parse_line_answer(get_name, std::move(answer.value()), keys);
 }
 
 result<write_report> read_modify_write(connection& conn, std::string_view get_name,

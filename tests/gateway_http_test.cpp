@@ -2,12 +2,14 @@
 // answered, and the metrics and probe endpoints.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <nlohmann/json.hpp>
 
 #include "client/unique_fd.h"
 #include "tests/support/gateway_harness.h"
+#include "tests/support/loopback.h"
 #include "tests/support/server_process.h"
 
 namespace {
@@ -46,6 +48,18 @@ std::string raw_exchange(std::uint16_t port, const std::string& bytes) {
     return answer;
 }
 
+gateway::http_settings read_only_http() {
+    gateway::http_settings http;
+    http.read_only = true;
+    return http;
+}
+
+gateway::http_settings http_with_token(std::string token) {
+    gateway::http_settings http;
+    http.token = std::move(token);
+    return http;
+}
+
 class GatewayHttp : public ::testing::Test {
   protected:
     test_support::server_process server;
@@ -57,7 +71,7 @@ class GatewayHttp : public ::testing::Test {
 
 TEST_F(GatewayHttp, ReadOnlyRefusesEveryWrite) {
     test_support::gateway_harness gateway({local_controller("loom1", server.port())},
-                                          test_support::fast_polls(), {true, "", 8});
+                                          test_support::fast_polls(), read_only_http());
     ASSERT_TRUE(gateway.wait_reachable("loom1", true));
     for (const char* path : {"/api/controllers/loom1/status", "/api/controllers/loom1/targets/1"}) {
         auto r = gateway.client().Patch(path, R"({"color":2,"to":95})", json_type);
@@ -74,7 +88,7 @@ TEST_F(GatewayHttp, ReadOnlyRefusesEveryWrite) {
 
 TEST_F(GatewayHttp, WritesNeedTheBearerTokenWhenOneIsSet) {
     test_support::gateway_harness gateway({local_controller("loom1", server.port())},
-                                          test_support::fast_polls(), {false, "s3cret", 8});
+                                          test_support::fast_polls(), http_with_token("s3cret"));
     ASSERT_TRUE(gateway.wait_reachable("loom1", true));
     const std::string path = "/api/controllers/loom1/targets/1";
     auto client = gateway.client();
@@ -240,26 +254,48 @@ TEST_F(GatewayHttp, MetricsNameEachControllerAndFamily) {
     EXPECT_EQ(text.find("ATC_TO_DELAY"), std::string::npos);
 }
 
-TEST_F(GatewayHttp, ProbePollsTheTargetOnRequest) {
-    test_support::gateway_harness gateway({});
-    auto client = gateway.client();
-    auto up = client.Get(("/probe?target=127.0.0.1:" + std::to_string(server.port())).c_str());
-    ASSERT_TRUE(up);
-    EXPECT_EQ(up->status, 200);
-    EXPECT_NE(up->body.find("\nifc_up 1\n"), std::string::npos);
-    EXPECT_NE(up->body.find("ifc_target_degrees{colour=\"1\",target=\"to\"} 90\n"),
-              std::string::npos);
-    auto down = client.Get(
+// /probe reaches the configured controllers, and other addresses only where --probe-allow
+// opens them: a page elsewhere cannot use the gateway to reach (or time) another service.
+TEST_F(GatewayHttp, ProbeReachesOnlyTheControllersAndWhatProbeAllowOpens) {
+    const auto other_service = test_support::listen_on_loopback();
+    const std::string configured = "127.0.0.1:" + std::to_string(server.port());
+    const std::string elsewhere = "127.0.0.1:" + std::to_string(other_service.port);
+    {
+        test_support::gateway_harness gateway({local_controller("loom1", server.port())});
+        auto client = gateway.client();
+        auto up = client.Get(("/probe?target=" + configured).c_str());
+        ASSERT_TRUE(up);
+        EXPECT_EQ(up->status, 200);
+        EXPECT_NE(up->body.find("\nifc_up 1\n"), std::string::npos);
+        EXPECT_NE(up->body.find("ifc_target_degrees{colour=\"1\",target=\"to\"} 90\n"),
+                  std::string::npos);
+        for (const std::string& target :
+             {elsewhere, std::string("10.0.0.7:9002"),
+              std::string("localhost:") + std::to_string(server.port())}) {
+            auto refused = client.Get(("/probe?target=" + target).c_str());
+            ASSERT_TRUE(refused);
+            EXPECT_EQ(refused->status, 403) << target;
+        }
+        for (const char* bad : {"/probe", "/probe?target=127.0.0.1:99999", "/probe?target=:1",
+                                "/probe?target=%FF%FE:9002"}) {
+            auto r = client.Get(bad);
+            ASSERT_TRUE(r);
+            EXPECT_EQ(r->status, 400) << bad;
+        }
+    }
+    // Nothing connected to the other service.
+    pollfd waiting{other_service.fd.get(), POLLIN, 0};
+    EXPECT_EQ(::poll(&waiting, 1, 0), 0);
+
+    gateway::http_settings open;
+    open.probe_allow.push_back(*gateway::parse_network("127.0.0.0/8"));
+    test_support::gateway_harness gateway({}, test_support::fast_polls(), open);
+    auto down = gateway.client().Get(
         ("/probe?target=127.0.0.1:" + std::to_string(test_support::free_port())).c_str());
     ASSERT_TRUE(down);
     EXPECT_EQ(down->status, 200);
     EXPECT_NE(down->body.find("\nifc_up 0\n"), std::string::npos);
     EXPECT_EQ(down->body.find("ifc_target_degrees"), std::string::npos);
-    for (const char* bad : {"/probe", "/probe?target=127.0.0.1:99999", "/probe?target=:1"}) {
-        auto r = client.Get(bad);
-        ASSERT_TRUE(r);
-        EXPECT_EQ(r->status, 400) << bad;
-    }
 }
 
 }  // namespace
