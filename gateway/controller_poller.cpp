@@ -187,6 +187,8 @@ bool controller_poller::poll_once() {
         snapshot = std::make_shared<const machine_snapshot>(std::move(outcome.snapshot.value()));
     }
     std::lock_guard lock(mutex_);
+    // A poll cut short because the gateway stops tells nothing of the controller.
+    if (stopping_ && !snapshot) return false;
     view_.polled = true;
     ++view_.polls;
     if (outcome.connected) ++view_.connections;

@@ -143,7 +143,8 @@ class session : public std::enable_shared_from_this<session> {
           address_(std::move(address)),
           settings_(settings),
           handlers_(handlers),
-          registry_(registry) {}
+          registry_(registry),
+          request_timer_(stream_.get_executor()) {}
     ~session() { registry_.leave(this, address_); }
 
     void start() {
@@ -178,10 +179,24 @@ class session : public std::enable_shared_from_this<session> {
         parser_.emplace();
         parser_->header_limit(static_cast<std::uint32_t>(max_header_bytes));
         parser_->body_limit(max_body_bytes);
-        stream_.expires_after(settings_.request_deadline);
+        start_request_deadline();
         http::async_read_header(
             stream_, buffer_, *parser_,
             [self = shared_from_this()](error_code ec, std::size_t) { self->on_head(ec); });
+    }
+
+    // The whole request must arrive within the deadline. Its own timer rather than the
+    // stream's, which would close the socket: a request that is late gets 408.
+    void start_request_deadline() {
+        timed_out_ = false;
+        stream_.expires_never();
+        request_timer_.expires_after(settings_.request_deadline);
+        request_timer_.async_wait([self = shared_from_this()](error_code ec) {
+            if (ec) return;  // cancelled: the request arrived
+            self->timed_out_ = true;
+            error_code ignored;
+            self->stream_.socket().cancel(ignored);
+        });
     }
 
     void on_head(error_code ec) {
@@ -199,6 +214,12 @@ class session : public std::enable_shared_from_this<session> {
         keep_alive_ = head.keep_alive();
         if (!parse_target(request_)) {
             return answer(handlers_.refusal(400, "the request target is not a path"), true);
+        }
+        // The chunked coding is the only transfer coding taken: another (gzip, say) would be a
+        // compressed body, and "gzip, chunked" one too.
+        if (request_.has_header("Transfer-Encoding") &&
+            !same_token(request_.header("Transfer-Encoding"), "chunked")) {
+            return answer(handlers_.refusal(501, "no transfer coding but chunked is taken"), true);
         }
         const bool has_body = parser_->chunked() || parser_->content_length().value_or(0) > 0;
         if (auto refusal = handlers_.check_head(request_)) {
@@ -226,10 +247,10 @@ class session : public std::enable_shared_from_this<session> {
 
     void on_body(error_code ec) {
         if (ec) return refuse_after(ec);
+        request_timer_.cancel();
         request_.body = std::move(parser_->get().body());
         phase_ = phase::handling;
         // The request is whole: no time limit while the routes work (they bound their own).
-        stream_.expires_never();
         auto self = shared_from_this();
         handlers_.handle(std::move(request_), [self](http_response response) {
             net::post(self->stream_.get_executor(),
@@ -241,6 +262,8 @@ class session : public std::enable_shared_from_this<session> {
 
     // A request that could not be read whole: refused with a status where one is owed.
     void refuse_after(error_code ec) {
+        request_timer_.cancel();
+        if (timed_out_) ec = beast::error::timeout;
         if (ec == http::error::header_limit || ec == http::error::buffer_overflow) {
             const bool in_body = parser_->is_header_done();
             return answer(handlers_.refusal(in_body ? 413 : 431,
@@ -272,6 +295,7 @@ class session : public std::enable_shared_from_this<session> {
     }
 
     void answer(http_response response, bool close) {
+        request_timer_.cancel();
         if (phase_ == phase::closed) return;
         phase_ = phase::sending;
         response_ = std::move(response);
@@ -328,6 +352,8 @@ class session : public std::enable_shared_from_this<session> {
     http_response response_;
     std::string head_;
     bool close_after_ = false;
+    net::steady_timer request_timer_;
+    bool timed_out_ = false;
     std::array<char, 4096> scratch_{};
     std::size_t drained_ = 0;
 };
