@@ -151,6 +151,8 @@ def main():
                      "--disable-component-update", "--disable-sync",
                      "--disable-dev-shm-usage", f"--user-data-dir={work}/profile"):
             options.add_argument(flag)
+        # The console, to see whether the content security policy blocked anything.
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
         driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
         driver.set_window_size(1366, 768)
         wait = WebDriverWait(driver, 15)
@@ -250,6 +252,19 @@ def main():
         width = driver.execute_script("return document.documentElement.scrollWidth")
         check(width <= 390, f"the machine page fits a phone's width ({width} px)")
         driver.save_screenshot(os.path.join(args.out, "gateway-machine-phone.png"))
+
+        # Everything above ran under the gateway's content security policy, which blocked
+        # nothing the pages do.
+        with urllib.request.urlopen(base + "/machines/loom1", timeout=5) as response:
+            policy = response.headers.get("Content-Security-Policy", "")
+        check(all(part in policy for part in
+                  ("default-src 'self'", "object-src 'none'", "base-uri 'none'",
+                   "frame-ancestors 'none'")),
+              "the pages come with a policy that allows no plugin, no base and no framing")
+        blocked = [entry["message"] for entry in driver.get_log("browser")
+                   if "Content Security Policy" in entry["message"]]
+        check(not blocked, "the policy blocked nothing the pages do" +
+              ("" if not blocked else ": " + blocked[0]))
         print("screenshots in", args.out)
         return 0
     except Exception as failure:  # noqa: BLE001 - any failure fails the test, with its reason
