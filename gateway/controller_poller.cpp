@@ -118,10 +118,10 @@ std::optional<steady_clock::time_point> controller_poller::expire_writes(
         view_.writes[static_cast<std::size_t>(write_result::timeout)] += expired.size();
     }
     for (write_job& job : expired) {
-        job.done(not_sent(write_result::timeout, 504,
-                          "not sent: the controller was busy for longer than the write could "
-                          "wait (its deadline is " +
-                              std::to_string(settings_.write_deadline.count()) + " ms)"));
+        answer(job, not_sent(write_result::timeout, 504,
+                             "not sent: the controller was busy for longer than the write could "
+                             "wait (its deadline is " +
+                                 std::to_string(settings_.write_deadline.count()) + " ms)"));
     }
     return next;
 }
@@ -149,7 +149,13 @@ void controller_poller::run() {
         if (stopping_) break;
         if (!queue_.empty()) {
             lock.unlock();
-            const bool connected = run_writes();
+            bool connected = false;
+            try {
+                connected = run_writes();
+            } catch (const std::exception& failure) {
+                // A write left unanswered is answered 500 as its reply goes (http_api.cpp).
+                record_internal_failure(failure.what());
+            }
             lock.lock();
             // A controller that was failing took the write: poll it now, not after the backoff.
             if (connected && !view_.reachable) next_poll = steady_clock::now();
@@ -158,7 +164,13 @@ void controller_poller::run() {
         if (steady_clock::now() < next_poll) continue;
         const auto started = steady_clock::now();
         lock.unlock();
-        const bool good = poll_once();
+        bool good = false;
+        try {
+            good = poll_once();
+        } catch (const std::exception& failure) {
+            // Out of memory, most likely: this poll is lost, the poller goes on.
+            record_internal_failure(failure.what());
+        }
         lock.lock();
         next_poll = started + (good ? std::chrono::milliseconds(settings_.interval) : backoff());
     }
@@ -167,7 +179,7 @@ void controller_poller::run() {
     view_.writes[static_cast<std::size_t>(write_result::unreachable)] += left.size();
     lock.unlock();
     for (write_job& job : left)
-        job.done(not_sent(write_result::unreachable, 503, "the gateway is stopping"));
+        answer(job, not_sent(write_result::unreachable, 503, "the gateway is stopping"));
 }
 
 // One line on standard output (the journal) whenever a controller becomes reachable or stops
@@ -176,6 +188,12 @@ void controller_poller::log_change(const std::string& what) const {
     std::printf("ifc-gateway: controller %s (%s): %s\n", address_.name.c_str(),
                 address_.text().c_str(), what.c_str());
     std::fflush(stdout);
+}
+
+void controller_poller::record_internal_failure(const std::string& what) {
+    std::lock_guard lock(mutex_);
+    ++view_.poll_failures;
+    view_.last_error = "internal error: " + what;
 }
 
 bool controller_poller::poll_once() {
@@ -232,7 +250,18 @@ bool controller_poller::run_writes() {
             std::lock_guard lock(mutex_);
             if (view_.snapshot) updated = *view_.snapshot;
         }
-        write_outcome outcome = run_job(*job, session, updated ? &*updated : nullptr);
+        write_outcome outcome;
+        try {
+            outcome = run_job(*job, session, updated ? &*updated : nullptr);
+        } catch (const std::exception& failure) {
+            // The write's outcome is not known: the connection is given up, the poller goes on.
+            session.conn.reset();
+            session.broken = ifc_client::error{ifc_client::errc::io, failure.what()};
+            outcome = not_sent(write_result::unknown, 500,
+                               std::string("internal error during the write (") + failure.what() +
+                                   "): read the setting back");
+            updated.reset();
+        }
         finish_job(std::move(*job), std::move(outcome), std::move(updated));
     }
     if (session.conn && session.conn->is_open()) session.conn->disconnect();
@@ -304,7 +333,15 @@ void controller_poller::finish_job(write_job job, write_outcome outcome,
             view_.snapshot = std::make_shared<const machine_snapshot>(std::move(*updated));
         }
     }
-    job.done(std::move(outcome));
+    answer(job, std::move(outcome));
+}
+
+void controller_poller::answer(write_job& job, write_outcome outcome) {
+    try {
+        job.done(std::move(outcome));
+    } catch (const std::exception&) {
+        // The answer could not be made; the client's connection ends at the server's limits.
+    }
 }
 
 }  // namespace gateway

@@ -89,6 +89,7 @@ class controller_poller {
 
     void run();
     bool poll_once();
+    void record_internal_failure(const std::string& what);
     void log_change(const std::string& what) const;
     // Runs the queued writes one by one, each answered when it is done; true when the
     // controller could be connected to.
@@ -97,6 +98,8 @@ class controller_poller {
     write_outcome run_job(const write_job& job, write_session& session, machine_snapshot* snapshot);
     // Records an outcome (and the snapshot a read-back changed) and answers the write.
     void finish_job(write_job job, write_outcome outcome, std::optional<machine_snapshot> updated);
+    // Gives a write its outcome; a failure to answer ends no thread.
+    static void answer(write_job& job, write_outcome outcome);
     std::chrono::milliseconds backoff() const;
 
     const controller_address address_;

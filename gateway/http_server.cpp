@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -401,9 +402,14 @@ class http_server::impl {
         work_.emplace(net::make_work_guard(io_));
         net::post(acceptor_.get_executor(), [this] { accept(); });
         std::vector<std::thread> helpers;
-        for (int i = 1; i < settings_.threads; ++i)
-            helpers.emplace_back([this] { io_.run(); });
-        io_.run();
+        for (int i = 1; i < settings_.threads; ++i) {
+            try {
+                helpers.emplace_back([this] { serve(); });
+            } catch (const std::system_error&) {
+                break;  // fewer threads serve
+            }
+        }
+        serve();
         for (auto& helper : helpers)
             helper.join();
     }
@@ -424,6 +430,18 @@ class http_server::impl {
     int open_connections() const { return registry_.total(); }
 
   private:
+    // Runs the loop until it is stopped. A handler that throws (out of memory, most likely)
+    // loses its connection, not the server.
+    void serve() {
+        for (;;) {
+            try {
+                io_.run();
+                return;
+            } catch (const std::exception&) {
+            }
+        }
+    }
+
     void accept() {
         acceptor_.async_accept(net::make_strand(io_), [this](error_code ec, tcp::socket socket) {
             if (ec == net::error::operation_aborted || !acceptor_.is_open()) return;
