@@ -30,6 +30,7 @@
 
 #include <httplib.h>
 
+#include "bench/gateway_bench_support.h"
 #include "gateway/fleet.h"
 #include "gateway/http_api.h"
 #include "gateway/http_replies.h"
@@ -40,111 +41,7 @@ namespace {
 using namespace std::chrono_literals;
 using steady = std::chrono::steady_clock;
 
-[[noreturn]] void die(const std::string& message) {
-    std::fprintf(stderr, "gateway_bench: %s\n", message.c_str());
-    std::exit(1);
-}
-
-// A program started from this process, killed by its pid at the end.
-class child {
-  public:
-    child(const std::string& path, const std::vector<std::string>& args, const std::string& dir) {
-        std::fflush(stdout);  // or the child would print what this process has buffered
-        pid_ = ::fork();
-        if (pid_ < 0) die("fork failed");
-        if (pid_ == 0) {
-            if (::chdir(dir.c_str()) != 0) _exit(121);
-            std::freopen("/dev/null", "w", stdout);
-            std::freopen("/dev/null", "w", stderr);
-            std::vector<char*> argv{const_cast<char*>(path.c_str())};
-            for (const auto& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(path.c_str(), argv.data());
-            _exit(122);
-        }
-    }
-    ~child() {
-        ::kill(pid_, SIGKILL);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-    }
-    child(const child&) = delete;
-    child& operator=(const child&) = delete;
-    pid_t pid() const { return pid_; }
-
-  private:
-    pid_t pid_ = -1;
-};
-
-struct scratch_dir {
-    std::string path;
-    scratch_dir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "gateway-bench-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) die("cannot make a temporary directory");
-        path = pattern;
-    }
-    ~scratch_dir() { std::filesystem::remove_all(path); }
-};
-
-// A port nothing listened on a moment ago.
-std::uint16_t free_port() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        die("no free port");
-    }
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
-bool wait_answering(std::uint16_t port) {
-    for (int round = 0; round < 500; ++round) {
-        if (auto conn = ifc_client::connection::open({"127.0.0.1", port, 200ms})) {
-            conn->disconnect();
-            return true;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return false;
-}
-
-// One ifc-server per controller, each in a directory of its own.
-struct servers {
-    scratch_dir dir;
-    std::vector<std::uint16_t> ports;
-    std::vector<std::unique_ptr<child>> children;
-    explicit servers(int count) {
-        for (int i = 0; i < count; ++i) {
-            const std::string work = dir.path + "/s" + std::to_string(i);
-            std::filesystem::create_directory(work);
-            ports.push_back(free_port());
-            children.push_back(std::make_unique<child>(
-                IFC_SERVER_PATH, std::vector<std::string>{"--port", std::to_string(ports.back())},
-                work));
-        }
-        for (auto port : ports) {
-            if (!wait_answering(port)) die("a server did not start");
-        }
-    }
-};
-
-struct timing {
-    double p50 = 0, p99 = 0, max = 0;
-};
-
-timing percentiles(std::vector<double> micros) {
-    std::sort(micros.begin(), micros.end());
-    const auto at = [&](double q) {
-        return micros[static_cast<std::size_t>(q * (micros.size() - 1))];
-    };
-    return {at(0.5), at(0.99), micros.back()};
-}
+using namespace gateway_bench;
 
 timing time_gets(std::uint16_t port, const std::string& path, int count) {
     httplib::Client client("127.0.0.1", port);
@@ -308,15 +205,6 @@ void viewers(double scale) {
         1 / (std::chrono::duration<double>(interval).count() / 60), quiet_connections / minutes,
         busy_connections / minutes, static_cast<long long>(busy_connections - busy_polls),
         reads / std::chrono::duration<double>(window).count(), met ? "met" : "MISSED");
-}
-
-long status_kib(pid_t pid, const std::string& field) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.starts_with(field + ":")) return std::stol(line.substr(field.size() + 1));
-    }
-    return -1;
 }
 
 void memory(double scale) {

@@ -61,13 +61,22 @@ void controller_poller::start() {
     thread_ = std::thread([this] { run(); });
 }
 
-void controller_poller::stop() {
+void controller_poller::request_stop() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
     wake_.notify_all();
+}
+
+void controller_poller::stop() {
+    request_stop();
     if (thread_.joinable()) thread_.join();
+}
+
+bool controller_poller::stopping() const {
+    std::lock_guard lock(mutex_);
+    return stopping_;
 }
 
 controller_view controller_poller::view() const {
@@ -304,6 +313,12 @@ write_outcome controller_poller::run_job(const write_job& job, write_session& se
         auto fresh = ifc_client::connection::open(where);
         if (fresh) ++session.connections;
         outcome = unknown_outcome(*outcome.unknown_cause, job.request, fresh, snapshot);
+    }
+    if ((outcome.result == write_result::unreachable || outcome.result == write_result::timeout) &&
+        stopping()) {
+        // Cut short by the stop, before the request went out whole.
+        outcome = not_sent(write_result::unreachable, 503,
+                           "the gateway is stopping: the write was not sent");
     }
     if (outcome.result == write_result::unknown || outcome.result == write_result::unreachable ||
         outcome.result == write_result::timeout) {

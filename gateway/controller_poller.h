@@ -48,8 +48,10 @@ class controller_poller {
     controller_poller& operator=(const controller_poller&) = delete;
 
     void start();
-    // Ends the poller; the writes still waiting are answered 503. Quick once the fleet has
-    // cancelled the waits for controllers (poll_settings::cancel_fd).
+    // Tells the poller to stop: it starts nothing new (a write still waiting is answered 503).
+    void request_stop();
+    // Stops the poller and waits for it. Quick once the fleet has cancelled the waits for
+    // controllers (poll_settings::cancel_fd).
     void stop();
 
     const controller_address& address() const { return address_; }
@@ -95,6 +97,7 @@ class controller_poller {
     // controller could be connected to.
     bool run_writes();
     std::optional<write_job> next_job();
+    bool stopping() const;
     write_outcome run_job(const write_job& job, write_session& session, machine_snapshot* snapshot);
     // Records an outcome (and the snapshot a read-back changed) and answers the write.
     void finish_job(write_job job, write_outcome outcome, std::optional<machine_snapshot> updated);

@@ -51,6 +51,9 @@ void fleet::stop() {
             std::lock_guard lock(mutex_);
             stopping_ = true;
         }
+        // First no poller starts anything new, then what is under way is cut short.
+        for (auto& poller : pollers_)
+            poller->request_stop();
         if (cancel_write_) {
             const char stop = 1;
             [[maybe_unused]] const auto written = ::write(cancel_write_.get(), &stop, 1);

@@ -24,10 +24,11 @@ declare -A packages=(
   # libboost-dev: the gateway's HTTP server (Boost.Beast, header only).
   [build]="g++ cmake ninja-build make pkg-config libcli11-dev nlohmann-json3-dev libedit-dev
            libboost-dev"
-  # The gateway's tests and benchmark: cpp-httplib's client, a real Prometheus and promtool,
-  # and a headless Chromium driven through chromedriver by the system python's selenium.
-  [test]="libgtest-dev libgmock-dev libcpp-httplib-dev systemd prometheus chromium chromium-driver
-          python3-selenium"
+  # The gateway's tests and benchmarks: cpp-httplib's client, zlib, a real Prometheus and
+  # promtool, and a headless Chromium driven through chromedriver by the system python's
+  # selenium.
+  [test]="libgtest-dev libgmock-dev libcpp-httplib-dev zlib1g-dev systemd prometheus chromium
+          chromium-driver python3-selenium"
   [fuzz]="clang clang-14 libclang-rt-14-dev"
   [package]="dpkg-dev file help2man systemd"
 )
