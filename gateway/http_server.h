@@ -5,9 +5,9 @@
 //     (past either, 503 and the connection is closed before anything is read);
 //   - the request line and header fields: max_header_bytes (431);
 //   - the body, after undoing the chunked coding: max_body_bytes (413, read no further);
-//   - time: a request must arrive whole within request_deadline of its first byte or of the end
-//     of the previous answer (408, or a quiet close when nothing came), and its answer must be
-//     taken within it too.
+//   - time: a request must arrive whole within request_deadline of the connection's opening or
+//     of the end of the previous answer (408, or a quiet close when nothing came), and its
+//     answer must be taken within it too.
 // The routes (http_handlers) refuse what they will not take before any body is read, and may
 // answer later, from any thread, without holding a thread of the loop while they wait.
 #pragma once

@@ -25,9 +25,9 @@ struct http_settings {
     // Open connections in all and from one address (--max-connections, ...-per-address).
     int max_connections = 256;
     int max_connections_per_address = 64;
-    // A request, from its first byte (or the end of the previous answer on the connection) to
-    // its last, must arrive within this (--request-deadline); an answer must be taken by the
-    // client within it too.
+    // A request, from the opening of the connection (or the end of the previous answer on it)
+    // to its last byte, must arrive within this (--request-deadline); an answer must be taken
+    // by the client within it too.
     std::chrono::milliseconds request_deadline{10000};
     // Probes under way at once (--max-probes); more are answered 503.
     int max_probes = 16;
