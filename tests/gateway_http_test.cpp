@@ -107,6 +107,44 @@ TEST_F(GatewayHttp, WritesWithoutATokenMustAddressTheGatewayByALoopbackName) {
     }
 }
 
+// Reads too must name the gateway as it is known, unless a token guards it: a page on a name
+// its owner points at the gateway's address cannot read the API from an operator's browser.
+TEST_F(GatewayHttp, ReadsNameAHostTheGatewayTakes) {
+    struct host_case {
+        const char* label;
+        bool loopback;
+        const char* token;
+        const char* allowed;  // --allowed-host, or ""
+        const char* host;
+        int status;
+    };
+    const host_case cases[] = {
+        {"loopback name", true, "", "", "localhost:8090", 200},
+        {"other name on loopback", true, "", "", "evil.example", 403},
+        {"address elsewhere on loopback", true, "", "", "10.0.0.5:8090", 403},
+        {"allowed name", true, "", "gateway.hall1", "gateway.hall1:8090", 200},
+        {"address away from loopback", false, "", "", "10.0.0.5:8090", 200},
+        {"v6 address away from loopback", false, "", "", "[fd00::5]:8090", 200},
+        {"name away from loopback", false, "", "", "evil.example:8090", 403},
+        {"any name with a token", true, "s3cret", "", "evil.example", 200},
+        {"a token and an allowed list", true, "s3cret", "gateway.hall1", "evil.example", 403},
+    };
+    for (const auto& c : cases) {
+        gateway::http_settings http;
+        http.loopback = c.loopback;
+        http.read_only = !c.loopback;
+        http.token = c.token;
+        if (*c.allowed) http.allowed_hosts.push_back(c.allowed);
+        test_support::gateway_harness gateway({local_controller("loom1", server.port())},
+                                              test_support::fast_polls(), http);
+        auto client = gateway.client();
+        client.set_default_headers({{"Host", c.host}});
+        auto r = client.Get("/api/controllers");
+        ASSERT_TRUE(r) << c.label;
+        EXPECT_EQ(r->status, c.status) << c.label;
+    }
+}
+
 // A form on another site can post text/plain or a form encoding without asking; it cannot post
 // JSON. So a write must say it is JSON.
 TEST_F(GatewayHttp, WritesMustBeJson) {
