@@ -91,8 +91,11 @@
       const list = (body.changes || []).map((c) => `${c.key} ${c.from} → ${c.now}`).join(", ");
       report(true, `Applied ${what}${list ? ": " + list : ""} (read back from the controller).`);
     } else {
-      const kind = { 400: "Refused", 401: "Not allowed", 403: "Not allowed", 409: "Not applied",
-                     415: "Refused", 502: "Controller unreachable", 504: "Controller did not answer" }[status] || "Failed";
+      // "applied": null: the write reached the controller but its end did not come back.
+      const kind = body.applied === null ? "Outcome unknown"
+        : { 400: "Refused", 401: "Not allowed", 403: "Not allowed", 409: "Not applied", 415: "Refused",
+            429: "Busy", 502: "Controller unreachable", 503: "Gateway stopping",
+            504: "Controller did not answer" }[status] || "Failed";
       report(false, `${kind}: ${body.message || "error " + status}`);
     }
   }
