@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "gateway/journal.h"
 #include "gateway/peer_text.h"
 
 namespace gateway {
@@ -194,9 +195,8 @@ void controller_poller::run() {
 // One line on standard output (the journal) whenever a controller becomes reachable or stops
 // being so, and for the first poll.
 void controller_poller::log_change(const std::string& what) const {
-    std::printf("ifc-gateway: controller %s (%s): %s\n", address_.name.c_str(),
-                address_.text().c_str(), what.c_str());
-    std::fflush(stdout);
+    journal_line("ifc-gateway: controller " + address_.name + " (" + address_.text() +
+                 "): " + what);
 }
 
 void controller_poller::record_internal_failure(const std::string& what) {

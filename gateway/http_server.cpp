@@ -192,8 +192,10 @@ class session : public std::enable_shared_from_this<session> {
         timed_out_ = false;
         stream_.expires_never();
         request_timer_.expires_after(settings_.request_deadline);
-        request_timer_.async_wait([self = shared_from_this()](error_code ec) {
-            if (ec) return;  // cancelled: the request arrived
+        // A time-out already on its way when the request arrived is for an earlier request.
+        const unsigned request = ++requests_;
+        request_timer_.async_wait([self = shared_from_this(), request](error_code ec) {
+            if (ec || request != self->requests_ || self->phase_ != phase::reading) return;
             self->timed_out_ = true;
             error_code ignored;
             self->stream_.socket().cancel(ignored);
@@ -249,6 +251,7 @@ class session : public std::enable_shared_from_this<session> {
     void on_body(error_code ec) {
         if (ec) return refuse_after(ec);
         request_timer_.cancel();
+        if (timed_out_) return refuse_after(beast::error::timeout);
         request_.body = std::move(parser_->get().body());
         phase_ = phase::handling;
         // The request is whole: no time limit while the routes work (they bound their own).
@@ -354,6 +357,7 @@ class session : public std::enable_shared_from_this<session> {
     std::string head_;
     bool close_after_ = false;
     net::steady_timer request_timer_;
+    unsigned requests_ = 0;  // requests begun on the connection
     bool timed_out_ = false;
     std::array<char, 4096> scratch_{};
     std::size_t drained_ = 0;

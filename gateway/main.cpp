@@ -11,6 +11,7 @@
 #include "gateway/fleet.h"
 #include "gateway/http_api.h"
 #include "gateway/http_server.h"
+#include "gateway/journal.h"
 #include "gateway/options.h"
 
 namespace {
@@ -59,10 +60,12 @@ int main(int argc, char** argv) {
                   << " (the port is taken, or the address is not one of this host's)\n";
         return 2;
     }
-    std::printf("ifc-gateway: listening on http://%s/, %zu controller(s), poll every %.3g s%s\n",
-                where.c_str(), settings.controllers.size(), settings.poll.count() / 1000.0,
-                settings.read_only ? ", read-only" : "");
-    std::fflush(stdout);
+    char poll_text[32];
+    std::snprintf(poll_text, sizeof poll_text, "%.3g", settings.poll.count() / 1000.0);
+    gateway::journal_line("ifc-gateway: listening on http://" + where + "/, " +
+                          std::to_string(settings.controllers.size()) +
+                          " controller(s), poll every " + poll_text + " s" +
+                          (settings.read_only ? ", read-only" : ""));
 
     // A stop is a stop: the listener closes, connections waiting for a request are closed,
     // every wait for a controller ends at once (a write under way is answered that the gateway
@@ -79,6 +82,8 @@ int main(int argc, char** argv) {
     signal_waiter.join();
     machines.stop();
     api.stop();
-    std::printf("ifc-gateway: stopped\n");
+    gateway::journal_line("ifc-gateway: stopped");
+    // Standard output may have no reader: the last lines get a moment, not the gateway's exit.
+    gateway::journal_flush(std::chrono::milliseconds(500));
     return 0;
 }

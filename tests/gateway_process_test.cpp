@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <thread>
 #include <vector>
@@ -13,6 +16,7 @@
 #include "tests/support/raw_http.h"
 #include "tests/support/server_process.h"
 #include "tests/support/spawned_program.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -70,6 +74,45 @@ TEST(GatewayProcess, StopsOnSigtermWithSlowClientsAndASlowController) {
         const int status = test_support::status_of(test_support::read_answer(fd.get(), 2s));
         EXPECT_TRUE(status == 503 || status == 504 || status == 502) << status;
     }
+}
+
+// Standard output that nobody reads (a full pipe) holds up nothing: the gateway polls, serves
+// and stops as ever; its lines wait, or are dropped and counted.
+TEST(GatewayProcess, StandardOutputNobodyReadsHoldsUpNothing) {
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    ::fcntl(out[1], F_SETFL, O_NONBLOCK);
+    const std::string filler(4096, 'x');
+    while (::write(out[1], filler.data(), filler.size()) > 0) {
+    }
+    ::fcntl(out[1], F_SETFL, 0);  // full, and blocking as a stalled reader's pipe is
+    const auto port = test_support::free_port();
+    const std::string listen = "127.0.0.1:" + std::to_string(port);
+    const std::string controller = "gone=127.0.0.1:" + std::to_string(test_support::free_port());
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ::execl(IFC_GATEWAY_PATH, IFC_GATEWAY_PATH, "--listen", listen.c_str(), "--controller",
+                controller.c_str(), "--poll", "0.1", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ::close(out[1]);
+    const auto get = [&] {
+        return test_support::status_of(test_support::raw_exchange(
+            port, "GET /api/controllers/gone HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 2s));
+    };
+    EXPECT_TRUE(test_support::wait_until([&] { return get() == 200; }, 10s));
+    ::kill(pid, SIGTERM);
+    int status = -1;
+    EXPECT_TRUE(
+        test_support::wait_until([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 10s));
+    if (status == -1) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ::close(out[0]);
 }
 
 TEST(GatewayProcess, PortTakenIsExitStatusTwo) {
