@@ -10,12 +10,12 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "bench/bench_processes.h"
+#include "bench/gateway_bench_support.h"
 #include "client/commands.h"
 #include "client/connection.h"
 #include "protocol/protocol.h"
 
-namespace bench {
+namespace gateway_bench {
 
 namespace {
 
@@ -205,4 +205,4 @@ bool fake_fleet::serve(client& c) {
     return !c.closing;
 }
 
-}  // namespace bench
+}  // namespace gateway_bench

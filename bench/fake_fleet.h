@@ -15,7 +15,7 @@
 
 #include "client/unique_fd.h"
 
-namespace bench {
+namespace gateway_bench {
 
 // Every read command's answer from the real server at server_path, started for it in a
 // temporary directory and ended again; exits the program when it cannot be had.
@@ -51,4 +51,4 @@ class fake_fleet {
     std::thread thread_;
 };
 
-}  // namespace bench
+}  // namespace gateway_bench

@@ -8,8 +8,8 @@
 #include <iostream>
 #include <string>
 
-#include "bench/bench_processes.h"
 #include "bench/fake_fleet.h"
+#include "bench/gateway_bench_support.h"
 
 int main(int argc, char** argv) {
     int count = 0;
@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     signal(SIGPIPE, SIG_IGN);
-    bench::fake_fleet fleet(bench::answers_of_a_real_server(IFC_SERVER_PATH), count);
+    gateway_bench::fake_fleet fleet(gateway_bench::answers_of_a_real_server(IFC_SERVER_PATH),
+                                    count);
     std::string line = "ready";
     for (const auto port : fleet.ports())
         line += " " + std::to_string(port);

@@ -38,10 +38,12 @@
 
 #include <httplib.h>
 
-#include "bench/bench_processes.h"
 #include "bench/fake_fleet.h"
+#include "bench/gateway_bench_support.h"
 #include "gateway/fleet.h"
 #include "gateway/http_api.h"
+#include "gateway/http_replies.h"
+#include "gateway/http_server.h"
 #include "tests/support/process_stats.h"
 
 namespace {
@@ -49,43 +51,7 @@ namespace {
 using namespace std::chrono_literals;
 using steady = std::chrono::steady_clock;
 
-using bench::child;
-using bench::die;
-using bench::free_port;
-using bench::scratch_dir;
-using bench::wait_answering;
-
-// One ifc-server per controller, each in a directory of its own.
-struct servers {
-    scratch_dir dir;
-    std::vector<std::uint16_t> ports;
-    std::vector<std::unique_ptr<child>> children;
-    explicit servers(int count) {
-        for (int i = 0; i < count; ++i) {
-            const std::string work = dir.path + "/s" + std::to_string(i);
-            std::filesystem::create_directory(work);
-            ports.push_back(free_port());
-            children.push_back(std::make_unique<child>(
-                IFC_SERVER_PATH, std::vector<std::string>{"--port", std::to_string(ports.back())},
-                work));
-        }
-        for (auto port : ports) {
-            if (!wait_answering(port)) die("a server did not start");
-        }
-    }
-};
-
-struct timing {
-    double p50 = 0, p99 = 0, max = 0;
-};
-
-timing percentiles(std::vector<double> micros) {
-    std::sort(micros.begin(), micros.end());
-    const auto at = [&](double q) {
-        return micros[static_cast<std::size_t>(q * (micros.size() - 1))];
-    };
-    return {at(0.5), at(0.99), micros.back()};
-}
+using namespace gateway_bench;
 
 timing time_gets(std::uint16_t port, const std::string& path, int count) {
     httplib::Client client("127.0.0.1", port);
@@ -106,43 +72,55 @@ timing time_gets(std::uint16_t port, const std::string& path, int count) {
 // string, the gateway its routes.
 class http_in_process {
   public:
-    explicit http_in_process(const std::function<void(httplib::Server&)>& routes) {
-        gateway::configure_server(server_, gateway::http_settings{});
-        routes(server_);
-        port_ = static_cast<std::uint16_t>(server_.bind_to_any_port("127.0.0.1"));
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        while (!server_.is_running())
-            std::this_thread::sleep_for(1ms);
+    explicit http_in_process(gateway::http_handlers handlers)
+        : server_(gateway::http_settings{}, std::move(handlers)) {
+        std::string why;
+        if (!server_.listen("127.0.0.1", 0, why)) die("cannot listen: " + why);
+        thread_ = std::thread([this] { server_.run(); });
     }
     ~http_in_process() {
-        server_.stop();
+        server_.stop(0ms);
         thread_.join();
     }
-    std::uint16_t port() const { return port_; }
+    std::uint16_t port() const { return server_.port(); }
 
   private:
-    httplib::Server server_;
-    std::uint16_t port_ = 0;
+    gateway::http_server server_;
     std::thread thread_;
 };
+
+// The floor: the same server answering every request with body, as the gateway sends a
+// snapshot (its headers included).
+gateway::http_handlers fixed_answer(const std::string& body) {
+    const auto text = std::make_shared<const std::string>(body);
+    const auto answer = [text] {
+        gateway::http_response response;
+        response.set_header("Cache-Control", "no-store");
+        response.share_text(text, gateway::json_type);
+        gateway::add_common_headers(response);
+        return response;
+    };
+    return gateway::http_handlers{
+        [](const gateway::http_request&) { return std::optional<gateway::http_response>(); },
+        [answer](gateway::http_request, gateway::reply_function reply) { reply(answer()); },
+        [](int status, std::string_view message) {
+            return gateway::error_response(status, std::string(message));
+        }};
+}
 
 void snapshot_and_hold(double scale) {
     servers one(1);
     gateway::fleet machines({{"loom1", "127.0.0.1", one.ports[0]}},
                             gateway::poll_settings{1000ms, 1000ms, 2000ms});
-    http_in_process gateway_http(
-        [&](httplib::Server& s) { gateway::add_routes(s, machines, gateway::http_settings{}); });
+    gateway::http_api api(machines, gateway::http_settings{});
+    http_in_process gateway_http(api.handlers());
     machines.start();
     while (!machines.find("loom1")->view().reachable)
         std::this_thread::sleep_for(10ms);
     const std::string path = "/api/controllers/loom1";
     httplib::Client probe("127.0.0.1", gateway_http.port());
     const std::string body = probe.Get(path.c_str())->body;
-    http_in_process floor([&](httplib::Server& s) {
-        s.Get(path, [&body](const httplib::Request&, httplib::Response& res) {
-            res.set_content(body, "application/json");
-        });
-    });
+    http_in_process floor(fixed_answer(body));
 
     const int count = static_cast<int>(3000 * scale);
     // Alternating rounds, so that a slow moment of the machine hits both.
@@ -166,7 +144,7 @@ void snapshot_and_hold(double scale) {
     std::printf("%-44s %9.1f %9.1f %12.1f %8.2f %s\n",
                 ("GET " + path + " (" + std::to_string(body.size()) + " bytes)").c_str(), p50, p99,
                 floor50, p50 / floor50, p50 <= 2 * floor50 ? "<= 2 (met)" : "<= 2 (MISSED)");
-    std::printf("%-44s %9.1f %9.1f %12s\n", "  floor: same server, fixed string", floor50, floor99,
+    std::printf("%-44s %9.1f %9.1f %12s\n", "  floor: same server, fixed answer", floor50, floor99,
                 "");
     machines.stop();
 
@@ -188,8 +166,8 @@ void viewers(double scale) {
     const auto interval = 500ms;
     gateway::fleet machines({{"loom1", "127.0.0.1", one.ports[0]}},
                             gateway::poll_settings{interval, 1000ms, 2000ms});
-    http_in_process gateway_http(
-        [&](httplib::Server& s) { gateway::add_routes(s, machines, gateway::http_settings{}); });
+    gateway::http_api api(machines, gateway::http_settings{});
+    http_in_process gateway_http(api.handlers());
     machines.start();
     while (!machines.find("loom1")->view().reachable)
         std::this_thread::sleep_for(10ms);
@@ -321,10 +299,10 @@ struct fleet_figures {
 
 // Intervals between the starts of successive polls of each controller, against the interval
 // asked for; and how the polls of a round bunch up.
-void poll_timing(const std::vector<std::vector<bench::fake_fleet::clock::time_point>>& times,
+void poll_timing(const std::vector<std::vector<fake_fleet::clock::time_point>>& times,
                  std::chrono::milliseconds interval, fleet_figures& figures) {
     std::vector<double> lateness;
-    std::vector<bench::fake_fleet::clock::time_point> all;
+    std::vector<fake_fleet::clock::time_point> all;
     for (const auto& starts : times) {
         for (std::size_t i = 1; i < starts.size(); ++i) {
             const auto gap = std::chrono::duration<double, std::milli>(starts[i] - starts[i - 1]);
@@ -348,7 +326,7 @@ void poll_timing(const std::vector<std::vector<bench::fake_fleet::clock::time_po
 // open fleet page fetching the list every poll interval, as the page does.
 fleet_figures fleet_at(int count, const std::map<std::string, std::string>& answers, double scale) {
     constexpr auto interval = 2000ms;
-    bench::fake_fleet controllers(answers, count);
+    fake_fleet controllers(answers, count);
     scratch_dir dir;
     const auto port = free_port();
     std::vector<std::string> args{"--listen", "127.0.0.1:" + std::to_string(port), "--poll", "2"};
@@ -404,7 +382,7 @@ fleet_figures fleet_at(int count, const std::map<std::string, std::string>& answ
 }
 
 void fleet_scale(double scale) {
-    const auto answers = bench::answers_of_a_real_server(IFC_SERVER_PATH);
+    const auto answers = answers_of_a_real_server(IFC_SERVER_PATH);
     std::printf(
         "\nA mill on one ifc-gateway, polls every 2 s, one fleet page open (controllers: the fake "
         "fleet, one thread answering as a real ifc-server did):\n"

@@ -53,18 +53,35 @@ int poll_millis(std::chrono::milliseconds ms) {
 // A first answer later than this is most likely held back by another client being served.
 constexpr std::chrono::milliseconds queue_notice_after{1000};
 
-// true when fd has bytes (or the end of the stream, or an error) to read within wait.
-bool readable_within(int fd, std::chrono::milliseconds wait) {
+enum class wait_result { ready, time_up, cancelled, failed };
+
+// Waits until fd is ready for events, wait passes or cancel_fd (when not -1) becomes readable.
+wait_result wait_on(int fd, short events, int cancel_fd, std::chrono::milliseconds wait) {
     const auto end = std::chrono::steady_clock::now() + wait;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            end - std::chrono::steady_clock::now());
-        pollfd pfd{fd, POLLIN, 0};
-        const int ready = ::poll(&pfd, 1, poll_millis(left));
-        if (ready > 0) return true;
-        if (ready == 0 || errno != EINTR) return ready < 0;
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        // poll leaves out an entry whose descriptor is negative.
+        pollfd pfds[2] = {{fd, events, 0}, {cancel_fd, POLLIN, 0}};
+        const int ready = ::poll(pfds, 2, poll_millis(left));
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return wait_result::failed;
+        }
+        if (ready == 0) return wait_result::time_up;
+        if (pfds[1].revents != 0) return wait_result::cancelled;
+        return wait_result::ready;
     }
 }
+
+// What is left until end, in whole milliseconds (never negative).
+std::chrono::milliseconds left_until(std::chrono::steady_clock::time_point end) {
+    const auto now = std::chrono::steady_clock::now();
+    if (end <= now) return std::chrono::milliseconds(0);
+    return std::chrono::ceil<std::chrono::milliseconds>(end - now);
+}
+
+constexpr const char* cancelled_text = "cancelled: the program is stopping";
 
 // "0.3 s", "30 s"
 std::string seconds_text(std::chrono::milliseconds ms) {
@@ -77,20 +94,25 @@ std::string seconds_text(std::chrono::milliseconds ms) {
     return text + " s";
 }
 
-// Connects fd to addr within timeout. 0, or the errno of the failure (ETIMEDOUT on time-out).
-int connect_within(int fd, const sockaddr* addr, socklen_t len, std::chrono::milliseconds timeout) {
+// Connects fd to addr within timeout. 0, or the errno of the failure (ETIMEDOUT on time-out,
+// ECANCELED when cancel_fd became readable first).
+int connect_within(int fd, const sockaddr* addr, socklen_t len, std::chrono::milliseconds timeout,
+                   int cancel_fd) {
     const int flags = fcntl(fd, F_GETFL);
     fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     int failure = 0;
     if (::connect(fd, addr, len) < 0) {
         if (errno != EINPROGRESS) return errno;
-        pollfd pfd{fd, POLLOUT, 0};
-        int ready;
-        do
-            ready = ::poll(&pfd, 1, poll_millis(timeout));
-        while (ready < 0 && errno == EINTR);
-        if (ready == 0) return ETIMEDOUT;
-        if (ready < 0) return errno;
+        switch (wait_on(fd, POLLOUT, cancel_fd, timeout)) {
+            case wait_result::time_up:
+                return ETIMEDOUT;
+            case wait_result::cancelled:
+                return ECANCELED;
+            case wait_result::failed:
+                return errno;
+            case wait_result::ready:
+                break;
+        }
         socklen_t size = sizeof failure;
         getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &size);
     }
@@ -135,10 +157,13 @@ result<connection> connection::open(const endpoint& where) {
         freeaddrinfo(found);
         return error{errc::io, errno_text("socket")};
     }
-    const int failure = connect_within(fd.get(), found->ai_addr, found->ai_addrlen, where.timeout);
+    const int failure =
+        connect_within(fd.get(), found->ai_addr, found->ai_addrlen,
+                       std::min(where.timeout, left_until(where.give_up)), where.cancel_fd);
     freeaddrinfo(found);
     const std::string target = where.host + ":" + port;
     if (failure == ETIMEDOUT) return error{errc::timeout, "connecting to " + target};
+    if (failure == ECANCELED) return error{errc::io, cancelled_text};
     if (failure == ECONNREFUSED) {
         return error{errc::refused, "connecting to " + target + ": " + std::strerror(failure) +
                                         " (is ifc-server running on " + target + "?)"};
@@ -186,18 +211,27 @@ class connection::exchange_scope {
 
 status connection::wait_ready(short events, std::size_t missing) {
     if (!exchange_end_) return done{};  // the socket's own time-outs bound each call
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*exchange_end_ - clock::now());
+    const auto exchange_left = left_until(*exchange_end_);
+    const auto session_left = left_until(give_up_);
+    const auto left = std::min(exchange_left, session_left);
     const auto wait = std::min(left, timeout_);
-    int ready = 0;
-    if (left.count() > 0) {
-        pollfd pfd{fd_.get(), events, 0};
-        do
-            ready = ::poll(&pfd, 1, poll_millis(wait));
-        while (ready < 0 && errno == EINTR);
+    wait_result waited = wait_result::time_up;
+    if (left.count() > 0) waited = wait_on(fd_.get(), events, cancel_fd_, wait);
+    switch (waited) {
+        case wait_result::ready:
+            return done{};
+        case wait_result::failed:
+            return fail(errc::io, errno_text("poll"));
+        case wait_result::cancelled:
+            return fail(errc::io, cancelled_text);
+        case wait_result::time_up:
+            break;
     }
-    if (ready > 0) return done{};
-    if (ready < 0) return fail(errc::io, errno_text("poll"));
     if (left.count() > 0 && wait < left) return fail(errc::timeout, waiting_text(missing));
+    if (session_left < exchange_left) {
+        return fail(errc::timeout,
+                    "the time given to this session ran out (" + waiting_text(missing) + ")");
+    }
     return fail(errc::timeout, "no complete exchange within the deadline of " +
                                    std::to_string(deadline_.count()) + " ms");
 }
@@ -228,10 +262,26 @@ status connection::await_first_answer() {
     answered_ = true;
     const auto patience = std::max(timeout_, queue_wait_);
     const auto first = std::min(queue_notice_after, patience);
-    if (readable_within(fd_.get(), first)) return done{};
-    if (first < patience) {
+    const auto wait = [this](std::chrono::milliseconds length) {
+        return wait_on(fd_.get(), POLLIN, cancel_fd_, std::min(length, left_until(give_up_)));
+    };
+    auto waited = wait(first);
+    if (waited == wait_result::time_up && first < patience && left_until(give_up_).count() > 0) {
         if (on_queued_) on_queued_(patience);
-        if (readable_within(fd_.get(), patience - first)) return done{};
+        waited = wait(patience - first);
+    }
+    switch (waited) {
+        case wait_result::ready:
+            return done{};
+        case wait_result::failed:
+            return fail(errc::io, errno_text("poll"));
+        case wait_result::cancelled:
+            return fail(errc::io, cancelled_text);
+        case wait_result::time_up:
+            break;
+    }
+    if (left_until(give_up_).count() == 0) {
+        return fail(errc::timeout, "the time given to this session ran out");
     }
     // No byte at all since the connection was made: a server busy with another client and one
     // that does not answer cannot be told apart.
@@ -302,6 +352,13 @@ result<std::string> connection::get(std::string_view name) {
     }
     if (len == protocol::unknown_command_len) {
         return fail(errc::unknown_command, std::string(name));
+    }
+    // A server's answer is built in its transfer buffer: a longer length is not an answer, and
+    // taking it at its word would let a broken server make the client hold gigabytes.
+    if (len > protocol::max_payload) {
+        return fail(errc::protocol, "answer length " + std::to_string(len) + " is beyond the " +
+                                        std::to_string(protocol::max_payload) +
+                                        " bytes a server sends");
     }
     std::string answer;
     answer.reserve(static_cast<std::size_t>(len));

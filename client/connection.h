@@ -35,6 +35,13 @@ struct endpoint {
     // queue_wait and timeout). A server that does not answer at all looks the same from here.
     std::chrono::milliseconds queue_wait{0};
     std::function<void(std::chrono::milliseconds patience)> on_queued{};
+    // No wait lasts past this moment, whatever is left of an exchange's deadline (errc::timeout):
+    // a session of several exchanges with one time limit of its own. connection::limit_to moves
+    // it on an open connection.
+    std::chrono::steady_clock::time_point give_up = std::chrono::steady_clock::time_point::max();
+    // A descriptor that, once readable, ends every wait at once (errc::io, "cancelled"): how a
+    // program that is stopping takes its connections back from a slow server. -1: none.
+    int cancel_fd = -1;
 };
 
 class connection {
@@ -57,6 +64,8 @@ class connection {
     bool is_open() const { return static_cast<bool>(fd_); }
     // The address and port the connection reached, "10.0.0.7:9002"; "" once it is closed.
     std::string peer_address() const;
+    // From now on no wait lasts past end (see endpoint::give_up).
+    void limit_to(std::chrono::steady_clock::time_point end) { give_up_ = end; }
 
     // Byte-level access for tools and tests that speak to the server below the exchanges.
     status send_bytes(std::string_view bytes);
@@ -81,7 +90,9 @@ class connection {
           timeout_(where.timeout),
           deadline_(std::max(where.deadline, where.timeout)),
           queue_wait_(where.queue_wait),
-          on_queued_(where.on_queued) {}
+          on_queued_(where.on_queued),
+          give_up_(where.give_up),
+          cancel_fd_(where.cancel_fd) {}
     // Closes the connection after a failure: the stream is at an unknown place.
     error fail(errc code, std::string detail);
     status expect_token(std::string_view token);
@@ -98,6 +109,8 @@ class connection {
     std::chrono::milliseconds deadline_;
     std::chrono::milliseconds queue_wait_;
     std::function<void(std::chrono::milliseconds)> on_queued_;
+    clock::time_point give_up_;
+    int cancel_fd_ = -1;
     bool answered_ = false;
     // The end of the exchange under way; none outside the exchanges (byte-level access).
     std::optional<clock::time_point> exchange_end_;

@@ -26,8 +26,28 @@ std::size_t item_offset(std::string_view text, std::size_t n) {
     return pos == std::string_view::npos ? text.size() : pos;
 }
 
-result<line_answer> checked_line(std::string_view get_name, std::string answer,
-                                 std::span<const std::string_view> keys) {
+// A failure after a write went out: whether the server holds the new values is not known.
+error after_write(error failure, std::string_view step) {
+    failure.outcome_unknown = true;
+    failure.detail = std::string(step) + ": " + std::string(errc_name(failure.code)) +
+                     (failure.detail.empty() ? "" : ": " + failure.detail);
+    return failure;
+}
+
+result<write_report> reread(connection& conn, std::string_view get_name,
+                            std::span<const std::string_view> keys, line_answer before,
+                            std::span<const change> changes) {
+    auto after = read_token_line(conn, get_name, keys);
+    if (!after) return after_write(after.failure(), "the write went out; reading it back failed");
+    write_report report{std::move(before), std::move(after.value()), {}};
+    report.not_applied = unapplied(report.after.line, changes);
+    return report;
+}
+
+}  // namespace
+
+result<line_answer> parse_line_answer(std::string_view get_name, std::string answer,
+                                      std::span<const std::string_view> keys) {
     auto line = parse_token_line(answer);
     if (!line) {
         return error{errc::protocol, std::string(get_name) + ": " + line.failure().detail};
@@ -49,31 +69,11 @@ result<line_answer> checked_line(std::string_view get_name, std::string answer,
     return line_answer{std::move(answer), std::move(line.value())};
 }
 
-// A failure after a write went out: whether the server holds the new values is not known.
-error after_write(error failure, std::string_view step) {
-    failure.outcome_unknown = true;
-    failure.detail = std::string(step) + ": " + std::string(errc_name(failure.code)) +
-                     (failure.detail.empty() ? "" : ": " + failure.detail);
-    return failure;
-}
-
-result<write_report> reread(connection& conn, std::string_view get_name,
-                            std::span<const std::string_view> keys, line_answer before,
-                            std::span<const change> changes) {
-    auto after = read_token_line(conn, get_name, keys);
-    if (!after) return after_write(after.failure(), "the write went out; reading it back failed");
-    write_report report{std::move(before), std::move(after.value()), {}};
-    report.not_applied = unapplied(report.after.line, changes);
-    return report;
-}
-
-}  // namespace
-
 result<line_answer> read_token_line(connection& conn, std::string_view get_name,
                                     std::span<const std::string_view> keys) {
     auto answer = conn.get(get_name);
     if (!answer) return answer.failure();
-    return checked_line(get_name, std::move(answer.value()), keys);
+    return parse_line_answer(get_name, std::move(answer.value()), keys);
 }
 
 result<write_report> read_modify_write(connection& conn, std::string_view get_name,

@@ -29,6 +29,11 @@ struct write_report {
     std::vector<mismatch> not_applied;
 };
 
+// An answer of get_name as a token line, checked to hold exactly keys in order (errc::protocol
+// otherwise): what read_token_line does with the answer it receives.
+result<line_answer> parse_line_answer(std::string_view get_name, std::string answer,
+                                      std::span<const std::string_view> keys);
+
 // The answer of get_name as a token line, checked to hold exactly keys in order
 // (errc::protocol otherwise).
 result<line_answer> read_token_line(connection& conn, std::string_view get_name,

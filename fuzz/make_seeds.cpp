@@ -21,8 +21,10 @@
 
 #include "client/document_json.h"
 #include "client/settings_document.h"
+#include "fuzz/gateway_answers_input.h"
 #include "fuzz/proxy_tracker_input.h"
 #include "fuzz/scratch_dir.h"
+#include "gateway/snapshot.h"
 #include "ifc/ifc_net.h"
 #include "protocol/protocol.h"
 #include "proxy/faults/registry.h"
@@ -381,6 +383,36 @@ int main(int argc, char** argv) {
                R"( {"nth": 18446744073709551616, "action": "delay", "seconds": -0.0}]})");
     write_seed(rules, "nested", R"({"rules": [{"action": "delay", "seconds": [[[[[[1]]]]]]}]})");
 
+    // The answers of a poll for the gateway, in the order its poll asks for them (found by
+    // asking), as a fresh installation gives them, and with odd bytes in places.
+    const fs::path gateway_answers = corpus / "gateway_answers";
+    std::vector<std::string> poll_answers;
+    std::vector<std::string> poll_names;
+    (void)gateway::read_snapshot([&](std::string_view name) -> ifc_client::result<std::string> {
+        poll_names.emplace_back(name);
+        poll_answers.push_back(answer_of(name));
+        return poll_answers.back();
+    });
+    const auto with_answer = [&](std::string_view name, std::string answer) {
+        auto changed = poll_answers;
+        for (std::size_t i = 0; i < poll_names.size(); ++i) {
+            if (poll_names[i] == name) changed[i] = std::move(answer);
+        }
+        return gateway_answers_input::join(changed);
+    };
+    write_seed(gateway_answers, "fresh", gateway_answers_input::join(poll_answers));
+    write_seed(gateway_answers, "item_not_utf8",
+               with_answer("IFC_get_hst_select", "1 \xff\xfe 2 tw"));
+    write_seed(gateway_answers, "item_quote_line_feed",
+               with_answer("IFC_get_hst_select", "1 a\"b\n\\ 2 t\xc3"));
+    write_seed(gateway_answers, "status_not_utf8",
+               with_answer("IFC_get_stat", "color:\xff mode:0 totw_sw:0 "));
+    write_seed(gateway_answers, "failure_with_odd_bytes",
+               with_answer("IFC_get_select_item",
+                           std::string(1, gateway_answers_input::failure_mark) + "\x05\xff\n\"x"));
+    write_seed(gateway_answers, "three_answers",
+               gateway_answers_input::join({poll_answers.begin(), poll_answers.begin() + 3}));
+
     // Dictionaries: tokens and names the targets' inputs are made of.
     const fs::path dict = root / "dict";
     fs::create_directories(dict);
@@ -447,6 +479,21 @@ int main(int argc, char** argv) {
                                         "after_chunk", "before_fin", "close", "reset", "random"})
         rules_words.push_back(quoted_word(word));
     write_dict(dict / "proxy_rules.dict", rules_words);
+
+    std::vector<std::string> gateway_words{std::string(1, gateway_answers_input::answer_separator),
+                                           std::string(1, gateway_answers_input::failure_mark),
+                                           "\xff",
+                                           "\xc3\xa9",
+                                           "\xed\xa0\x80",
+                                           "\xf4\x90\x80\x80",
+                                           "\xe2\x82",
+                                           "\"",
+                                           "\\",
+                                           "\n",
+                                           " ",
+                                           "4.65"};
+    gateway_words.insert(gateway_words.end(), keys.begin(), keys.end());
+    write_dict(dict / "gateway_answers.dict", gateway_words);
     std::fprintf(stderr, "seeds written under %s\n", root.c_str());
     return 0;
 }

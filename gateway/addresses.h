@@ -2,7 +2,9 @@
 // hold.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +27,20 @@ struct listen_address {
     bool loopback() const;
 };
 
+// An address or a network of them: "10.0.0.7", "10.0.0.0/24", "fd00::/8", "::1".
+struct network {
+    std::string text;  // as given
+    bool v6 = false;
+    std::array<unsigned char, 16> bytes{};  // the first 4 for IPv4
+    int prefix = 32;                        // leading bits that must match
+    // Whether host, an address literal, lies in the network (a name never does).
+    bool contains(std::string_view host) const;
+};
+// nullopt when text is not an address with an optional /PREFIX that fits it.
+std::optional<network> parse_network(std::string_view text);
+// An IPv4 or IPv6 address literal ("10.0.0.7", "::1"), not a name.
+bool is_address_literal(std::string_view host);
+
 // A controller's name: 1 to 64 letters, digits, '-', '_' and '.'.
 inline constexpr std::size_t max_controller_name = 64;
 bool is_controller_name(std::string_view name);
@@ -32,7 +48,8 @@ bool is_controller_name(std::string_view name);
 inline bool is_group_name(std::string_view name) {
     return is_controller_name(name);
 }
-// The same letters as a route's pattern: a name in a path, its length checked by the lookup.
-inline constexpr const char* controller_name_pattern = "([A-Za-z0-9._-]+)";
+// The letters of a name: also those of a name in a route's path ("{name}", http_router.h),
+// whose length the lookup checks.
+bool is_controller_name_char(char c);
 
 }  // namespace gateway

@@ -13,6 +13,7 @@
 #include "gateway/controller_poller.h"
 #include "gateway/controller_view.h"
 #include "gateway/http_replies.h"
+#include "gateway/json_text.h"
 #include "gateway/render_cache.h"
 #include "gateway/writes.h"
 
@@ -22,18 +23,13 @@ namespace {
 
 namespace cmd = ifc_client::commands;
 using json = nlohmann::ordered_json;
-using httplib::Request;
-using httplib::Response;
+constexpr std::string_view controller_path = "/api/controllers/{name}";
 
-// /api/controllers/NAME
-std::string controller_path() {
-    return std::string("/api/controllers/") + controller_name_pattern;
-}
-
-// The poller of the controller the path names, or nullptr after answering 404.
-controller_poller* named_controller(const fleet& machines, const Request& req, Response& res) {
-    controller_poller* poller = machines.find(req.matches[1].str());
-    if (!poller) send_error(res, 404, "no controller named \"" + req.matches[1].str() + "\"");
+// The poller of the controller named, or nullptr after answering 404.
+controller_poller* named_controller(const fleet& machines, const std::string& name,
+                                    http_response& res) {
+    controller_poller* poller = machines.find(name);
+    if (!poller) send_error(res, 404, "no controller named \"" + name + "\"");
     return poller;
 }
 
@@ -62,8 +58,11 @@ std::optional<int> colour_number(const std::string& text) {
     return value;
 }
 
-void answer_write(Response& res, controller_poller& poller, write_target target,
-                  const std::string& colour_text, const std::string& body) {
+// Checks the write and queues it; the answer comes when the controller has taken it (or the
+// write's deadline has passed), without holding a thread meanwhile.
+void answer_write(controller_poller& poller, write_target target, const std::string& colour_text,
+                  const std::string& body, reply_function reply) {
+    http_response res;
     int colour = 0;
     if (!colour_text.empty()) {
         const auto number = colour_number(colour_text);
@@ -72,7 +71,7 @@ void answer_write(Response& res, controller_poller& poller, write_target target,
             send_error(res, 400,
                        "colour \"" + colour_text + "\" is not a colour number " +
                            cmd::colour_range_text());
-            return;
+            return reply(std::move(res));
         }
         colour = *number;
     }
@@ -80,51 +79,58 @@ void answer_write(Response& res, controller_poller& poller, write_target target,
     if (!request) {
         poller.count_refused();
         send_error(res, 400, request.failure().detail);
-        return;
+        return reply(std::move(res));
     }
-    const write_outcome outcome = poller.submit(std::move(request.value())).get();
-    send_json(res, http_status(outcome.result), outcome.reply.dump());
+    poller.submit(std::move(request.value()), [reply = std::move(reply)](write_outcome outcome) {
+        http_response answer;
+        send_json(answer, outcome.status, json_text(outcome.reply));
+        if (outcome.status == 429) answer.set_header("Retry-After", "1");
+        reply(std::move(answer));
+    });
 }
 
-void add_reads(httplib::Server& server, fleet& machines, const http_settings& settings) {
-    server.Get("/api/gateway", [&machines, settings](const Request&, Response& res) {
+void add_reads(http_router& router, fleet& machines, const http_settings& settings) {
+    router.get("/api/gateway", [&machines, settings](const http_request&, const path_parts&,
+                                                     http_response& res) {
         const auto& poll = machines.settings();
-        send_json(res, 200,
-                  json{{"read_only", settings.read_only},
-                       {"token_required", !settings.token.empty()},
-                       {"poll_seconds", std::chrono::duration<double>(poll.interval).count()},
-                       {"controllers", machines.pollers().size()},
-                       {"ranges", value_ranges()}}
-                      .dump());
-    });
-    auto list_cache = std::make_shared<render_cache>(shared_render_period);
-    server.Get("/api/controllers", [&machines, list_cache](const Request&, Response& res) {
-        const auto text = list_cache->get([&machines] {
-            const auto now = steady_clock::now();
-            std::vector<std::string> entries;
-            for (const auto& poller : machines.pollers()) {
-                const controller_view view = poller->view();
-                entries.push_back(controller_json::list_entry(
-                    view.header(now, machines.settings().interval), view.json.get()));
-            }
-            return controller_json::list(entries);
-        });
-        res.set_header("Cache-Control", "no-store");
-        send_shared(res, text, json_type);
-    });
-    server.Get(controller_path(), [&machines](const Request& req, Response& res) {
-        const controller_poller* poller = named_controller(machines, req, res);
-        if (!poller) return;
-        const controller_view view = poller->view();
         send_json(
             res, 200,
-            controller_json::whole(view.header(steady_clock::now(), machines.settings().interval),
-                                   view.json.get()));
+            json_text(json{{"read_only", settings.read_only},
+                           {"token_required", !settings.token.empty()},
+                           {"poll_seconds", std::chrono::duration<double>(poll.interval).count()},
+                           {"controllers", machines.pollers().size()},
+                           {"ranges", value_ranges()}}));
     });
+    auto list_cache = std::make_shared<render_cache>(shared_render_period);
+    router.get("/api/controllers",
+               [&machines, list_cache](const http_request&, const path_parts&, http_response& res) {
+                   const auto text = list_cache->get([&machines] {
+                       const auto now = steady_clock::now();
+                       std::vector<std::string> entries;
+                       for (const auto& poller : machines.pollers()) {
+                           const controller_view view = poller->view();
+                           entries.push_back(controller_json::list_entry(
+                               view.header(now, machines.settings().interval), view.json.get()));
+                       }
+                       return controller_json::list(entries);
+                   });
+                   res.set_header("Cache-Control", "no-store");
+                   res.share_text(text, json_type);
+               });
+    router.get(controller_path,
+               [&machines](const http_request&, const path_parts& parts, http_response& res) {
+                   const controller_poller* poller = named_controller(machines, parts[0], res);
+                   if (!poller) return;
+                   const controller_view view = poller->view();
+                   send_json(res, 200,
+                             controller_json::whole(
+                                 view.header(steady_clock::now(), machines.settings().interval),
+                                 view.json.get()));
+               });
 }
 
 // PATCH /api/controllers/NAME/PATH, and for the per-colour settings PATH/COLOUR.
-void add_writes(httplib::Server& server, fleet& machines) {
+void add_writes(http_router& router, fleet& machines) {
     struct write_route {
         const char* path;
         write_target target;
@@ -137,22 +143,24 @@ void add_writes(httplib::Server& server, fleet& machines) {
         {"targets", write_target::targets, true},
         {"valves", write_target::valves, true}};
     for (const write_route& route : write_routes) {
-        std::string pattern = controller_path() + "/" + route.path;
-        if (route.per_colour) pattern += "/([^/]+)";
-        server.Patch(pattern, [&machines, route](const Request& req, Response& res) {
-            controller_poller* poller = named_controller(machines, req, res);
-            if (!poller) return;
-            answer_write(res, *poller, route.target, route.per_colour ? req.matches[2].str() : "",
-                         req.body);
+        std::string pattern = std::string(controller_path) + "/" + route.path;
+        if (route.per_colour) pattern += "/{any}";
+        router.patch(pattern, [&machines, route](const http_request& req, const path_parts& parts,
+                                                 reply_function reply) {
+            http_response res;
+            controller_poller* poller = named_controller(machines, parts[0], res);
+            if (!poller) return reply(std::move(res));
+            answer_write(*poller, route.target, route.per_colour ? parts[1] : "", req.body,
+                         std::move(reply));
         });
     }
 }
 
 }  // namespace
 
-void add_api_routes(httplib::Server& server, fleet& machines, const http_settings& settings) {
-    add_reads(server, machines, settings);
-    add_writes(server, machines);
+void add_api_routes(http_router& router, fleet& machines, const http_settings& settings) {
+    add_reads(router, machines, settings);
+    add_writes(router, machines);
 }
 
 }  // namespace gateway

@@ -3,13 +3,12 @@
 // and the PATCH routes that write a controller's settings.
 #pragma once
 
-#include <httplib.h>
-
 #include "gateway/fleet.h"
+#include "gateway/http_router.h"
 #include "gateway/http_settings.h"
 
 namespace gateway {
 
-void add_api_routes(httplib::Server& server, fleet& machines, const http_settings& settings);
+void add_api_routes(http_router& router, fleet& machines, const http_settings& settings);
 
 }  // namespace gateway

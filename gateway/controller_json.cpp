@@ -4,6 +4,8 @@
 #include <cmath>
 #include <ctime>
 
+#include "gateway/json_text.h"
+#include "gateway/peer_text.h"
 #include "protocol/protocol.h"
 
 namespace gateway {
@@ -31,7 +33,7 @@ class object_text {
     }
     void add_members(const json& object) {
         for (const auto& [key, value] : object.items())
-            add(key, value.dump());
+            add(key, json_text(value));
     }
     std::string finish() && {
         text_ += '}';
@@ -69,7 +71,7 @@ json header_json(const controller_header& h) {
             {"stale", h.stale},
             {"age_seconds", rounded(h.age_seconds)},
             {"polled_at", h.polled_at ? json(iso_time(*h.polled_at)) : json(nullptr)},
-            {"last_error", h.last_error.empty() ? json(nullptr) : json(h.last_error)}};
+            {"last_error", h.last_error.empty() ? json(nullptr) : json(peer_text(h.last_error))}};
 }
 
 // {"version":{"name":"denim-12","version":3},"differences":4}, or null.
@@ -134,7 +136,7 @@ json histogram_selection_json(const ifc_client::histogram_selection& selection) 
     for (const histogram_side side : {histogram_side::left, histogram_side::right}) {
         const auto& shows = selection.of(side);
         both[std::string(ifc_client::side_name(side))] = {{"colour", shows.colour},
-                                                          {"item", shows.item}};
+                                                          {"item", peer_text(shows.item)}};
     }
     return both;
 }
@@ -144,7 +146,7 @@ json histogram_json(histogram_side side, const ifc_client::histogram& histogram,
     json shape = json::object();
     if (form == histogram_form::card) shape["side"] = ifc_client::side_name(side);
     shape["colour"] = shows.colour;
-    shape["item"] = shows.item;
+    shape["item"] = peer_text(shows.item);
     if (form == histogram_form::snapshot) {
         json summary = json::object();
         for (std::size_t i = 0; i < ifc_client::summary_names.size(); ++i) {
@@ -159,12 +161,11 @@ json histogram_json(histogram_side side, const ifc_client::histogram& histogram,
 }
 
 controller_json::controller_json(const machine_snapshot& s)
-    : card_histogram_(histogram_json(histogram_side::left, s.left, s.histogram_selection.left,
-                                     histogram_form::card)
-                          .dump()) {
+    : card_histogram_(json_text(histogram_json(histogram_side::left, s.left,
+                                               s.histogram_selection.left, histogram_form::card))) {
     members_.reserve(snapshot_members.size());
     for (const snapshot_member& member : snapshot_members) {
-        members_.push_back(member.render(s).dump());
+        members_.push_back(json_text(member.render(s)));
         members_size_ += member.name.size() + members_.back().size() + 4;
     }
 }

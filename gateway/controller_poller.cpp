@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "gateway/journal.h"
+#include "gateway/peer_text.h"
+
 namespace gateway {
 
 namespace {
@@ -14,7 +17,7 @@ double seconds_between(steady_clock::time_point from, steady_clock::time_point t
 }  // namespace
 
 std::string describe_failure(const ifc_client::error& failure) {
-    const std::string detail = failure.detail.empty() ? "" : " (" + failure.detail + ")";
+    const std::string detail = failure.detail.empty() ? "" : " (" + peer_text(failure.detail) + ")";
     const std::string what(ifc_client::errc_name(failure.code));
     switch (failure.code) {
         case ifc_client::errc::timeout:
@@ -26,9 +29,10 @@ std::string describe_failure(const ifc_client::error& failure) {
     }
 }
 
-poll_outcome poll_controller(const ifc_client::endpoint& where, std::chrono::milliseconds budget) {
+poll_outcome poll_controller(ifc_client::endpoint where, std::chrono::milliseconds budget) {
     poll_outcome outcome;
     const auto start = steady_clock::now();
+    where.give_up = start + budget;
     auto conn = ifc_client::connection::open(where);
     if (!conn) {
         outcome.snapshot = conn.failure();
@@ -58,13 +62,22 @@ void controller_poller::start(std::chrono::milliseconds first_poll_after) {
     thread_ = std::thread([this, first_poll_after] { run(first_poll_after); });
 }
 
-void controller_poller::stop() {
+void controller_poller::request_stop() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
     wake_.notify_all();
+}
+
+void controller_poller::stop() {
+    request_stop();
     if (thread_.joinable()) thread_.join();
+}
+
+bool controller_poller::stopping() const {
+    std::lock_guard lock(mutex_);
+    return stopping_;
 }
 
 controller_view controller_poller::view() const {
@@ -72,25 +85,55 @@ controller_view controller_poller::view() const {
     return view_;
 }
 
-std::future<write_outcome> controller_poller::submit(write_request request) {
-    write_job job{std::move(request), {}};
-    auto future = job.done.get_future();
+void controller_poller::submit(write_request request, write_done done) {
+    std::optional<write_outcome> refused_now;
     {
         std::lock_guard lock(mutex_);
-        if (stopping_ || queue_.size() >= max_queued_writes) {
-            write_outcome busy;
-            busy.result = write_result::unreachable;
-            busy.message = stopping_ ? "the gateway is stopping"
-                                     : "too many writes are waiting for this controller";
-            busy.reply = {{"message", busy.message}};
-            ++view_.writes[static_cast<std::size_t>(busy.result)];
-            job.done.set_value(std::move(busy));
-            return future;
+        if (stopping_) {
+            refused_now = not_sent(write_result::unreachable, 503, "the gateway is stopping");
+        } else if (queue_.size() >= settings_.max_queued_writes) {
+            refused_now = not_sent(write_result::busy, 429,
+                                   "too many writes are waiting for this controller (at most " +
+                                       std::to_string(settings_.max_queued_writes) +
+                                       "); try again in a moment");
         }
-        queue_.push_back(std::move(job));
+        if (refused_now) {
+            ++view_.writes[static_cast<std::size_t>(refused_now->result)];
+        } else {
+            const auto now = steady_clock::now();
+            queue_.push_back(write_job{std::move(request), std::move(done), now,
+                                       now + settings_.write_deadline});
+        }
     }
+    if (refused_now) return done(std::move(*refused_now));
     wake_.notify_all();
-    return future;
+    if (on_queued_) on_queued_();
+}
+
+std::optional<steady_clock::time_point> controller_poller::expire_writes(
+    steady_clock::time_point now) {
+    std::vector<write_job> expired;
+    std::optional<steady_clock::time_point> next;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto it = queue_.begin(); it != queue_.end();) {
+            if (it->send_by(settings_) <= now) {
+                expired.push_back(std::move(*it));
+                it = queue_.erase(it);
+                continue;
+            }
+            if (!next || it->send_by(settings_) < *next) next = it->send_by(settings_);
+            ++it;
+        }
+        view_.writes[static_cast<std::size_t>(write_result::timeout)] += expired.size();
+    }
+    for (write_job& job : expired) {
+        answer(job, not_sent(write_result::timeout, 504,
+                             "not sent: the controller was busy for longer than the write could "
+                             "wait (its deadline is " +
+                                 std::to_string(settings_.write_deadline.count()) + " ms)"));
+    }
+    return next;
 }
 
 void controller_poller::count_refused() {
@@ -115,10 +158,14 @@ void controller_poller::run(std::chrono::milliseconds first_poll_after) {
         wake_.wait_until(lock, next_poll, [&] { return stopping_ || !queue_.empty(); });
         if (stopping_) break;
         if (!queue_.empty()) {
-            std::deque<write_job> jobs = std::move(queue_);
-            queue_.clear();
             lock.unlock();
-            const bool connected = run_writes(std::move(jobs));
+            bool connected = false;
+            try {
+                connected = run_writes();
+            } catch (const std::exception& failure) {
+                // A write left unanswered is answered 500 as its reply goes (http_api.cpp).
+                record_internal_failure(failure.what());
+            }
             lock.lock();
             // A controller that was failing took the write: poll it now, not after the backoff.
             if (connected && !view_.reachable) next_poll = steady_clock::now();
@@ -127,23 +174,35 @@ void controller_poller::run(std::chrono::milliseconds first_poll_after) {
         if (steady_clock::now() < next_poll) continue;
         const auto started = steady_clock::now();
         lock.unlock();
-        const bool good = poll_once();
+        bool good = false;
+        try {
+            good = poll_once();
+        } catch (const std::exception& failure) {
+            // Out of memory, most likely: this poll is lost, the poller goes on.
+            record_internal_failure(failure.what());
+        }
         lock.lock();
         next_poll = started + (good ? std::chrono::milliseconds(settings_.interval) : backoff());
     }
-    for (write_job& job : queue_) {
-        job.done.set_value(
-            connection_failed({ifc_client::errc::closed, "the gateway is stopping"}));
-    }
+    std::deque<write_job> left = std::move(queue_);
     queue_.clear();
+    view_.writes[static_cast<std::size_t>(write_result::unreachable)] += left.size();
+    lock.unlock();
+    for (write_job& job : left)
+        answer(job, not_sent(write_result::unreachable, 503, "the gateway is stopping"));
 }
 
 // One line on standard output (the journal) whenever a controller becomes reachable or stops
 // being so, and for the first poll.
 void controller_poller::log_change(const std::string& what) const {
-    std::printf("ifc-gateway: controller %s (%s): %s\n", address_.name.c_str(),
-                address_.text().c_str(), what.c_str());
-    std::fflush(stdout);
+    journal_line("ifc-gateway: controller " + address_.name + " (" + address_.text() +
+                 "): " + what);
+}
+
+void controller_poller::record_internal_failure(const std::string& what) {
+    std::lock_guard lock(mutex_);
+    ++view_.poll_failures;
+    view_.last_error = "internal error: " + what;
 }
 
 bool controller_poller::poll_once() {
@@ -155,6 +214,8 @@ bool controller_poller::poll_once() {
         snapshot = std::make_shared<const machine_snapshot>(std::move(outcome.snapshot.value()));
     }
     std::lock_guard lock(mutex_);
+    // A poll cut short because the gateway stops tells nothing of the controller.
+    if (stopping_ && !snapshot) return false;
     view_.polled = true;
     ++view_.polls;
     if (outcome.connected) ++view_.connections;
@@ -181,51 +242,121 @@ bool controller_poller::poll_once() {
     return true;
 }
 
-bool controller_poller::run_writes(std::deque<write_job> jobs) {
-    std::optional<machine_snapshot> updated;
-    {
-        std::lock_guard lock(mutex_);
-        if (view_.snapshot) updated = *view_.snapshot;
-    }
+std::optional<controller_poller::write_job> controller_poller::next_job() {
+    std::lock_guard lock(mutex_);
+    if (stopping_ || queue_.empty()) return std::nullopt;
+    write_job job = std::move(queue_.front());
+    queue_.pop_front();
+    return job;
+}
+
+bool controller_poller::run_writes() {
     const auto start = steady_clock::now();
-    auto conn = ifc_client::connection::open(settings_.endpoint(address_));
-    std::optional<ifc_client::error> broken;
-    if (!conn) broken = conn.failure();
-    std::vector<write_outcome> outcomes;
-    for (write_job& job : jobs) {
-        write_outcome outcome =
-            broken ? connection_failed(*broken)
-                   : apply_write(conn.value(), job.request, updated ? &*updated : nullptr);
-        if (!broken && (outcome.result == write_result::unreachable ||
-                        outcome.result == write_result::timeout)) {
-            // The connection is gone or at an unknown place: the rest cannot be sent on it.
-            broken = ifc_client::error{outcome.result == write_result::timeout
-                                           ? ifc_client::errc::timeout
-                                           : ifc_client::errc::closed,
-                                       "an earlier write in the same session failed"};
+    write_session session;
+    while (auto job = next_job()) {
+        std::optional<machine_snapshot> updated;
+        {
+            std::lock_guard lock(mutex_);
+            if (view_.snapshot) updated = *view_.snapshot;
         }
-        outcomes.push_back(std::move(outcome));
+        write_outcome outcome;
+        try {
+            outcome = run_job(*job, session, updated ? &*updated : nullptr);
+        } catch (const std::exception& failure) {
+            // The write's outcome is not known: the connection is given up, the poller goes on.
+            session.conn.reset();
+            session.broken = ifc_client::error{ifc_client::errc::io, failure.what()};
+            outcome = not_sent(write_result::unknown, 500,
+                               std::string("internal error during the write (") + failure.what() +
+                                   "): read the setting back");
+            updated.reset();
+        }
+        finish_job(std::move(*job), std::move(outcome), std::move(updated));
     }
-    if (conn && conn->is_open()) conn->disconnect();
+    if (session.conn && session.conn->is_open()) session.conn->disconnect();
     const double held = seconds_between(start, steady_clock::now());
-    // The writes' read-backs changed the snapshot: its JSON is rendered anew, outside the lock.
+    std::lock_guard lock(mutex_);
+    view_.connections += static_cast<std::uint64_t>(session.connections);
+    view_.max_hold_seconds = std::max(view_.max_hold_seconds, held);
+    return session.connected;
+}
+
+write_outcome controller_poller::run_job(const write_job& job, write_session& session,
+                                         machine_snapshot* snapshot) {
+    const auto send_by = job.send_by(settings_);
+    if (steady_clock::now() >= send_by) {
+        return not_sent(write_result::timeout, 504,
+                        "not sent: the controller was busy for longer than the write could wait "
+                        "(its deadline is " +
+                            std::to_string(settings_.write_deadline.count()) + " ms)");
+    }
+    if (session.broken) return connection_failed(*session.broken);
+    if (!session.conn) {
+        auto where = settings_.endpoint(address_);
+        where.give_up = send_by;
+        auto opened = ifc_client::connection::open(where);
+        if (!opened) {
+            session.broken = opened.failure();
+            return connection_failed(opened.failure());
+        }
+        session.conn = std::move(opened.value());
+        session.connected = true;
+        ++session.connections;
+    }
+    session.conn->limit_to(send_by);
+    write_outcome outcome = apply_write(*session.conn, job.request, snapshot);
+    if (outcome.result == write_result::unknown) {
+        // The request went out and may have been applied: one read-back on a fresh
+        // connection tells what the controller holds now.
+        auto where = settings_.endpoint(address_);
+        where.give_up = job.deadline;
+        auto fresh = ifc_client::connection::open(where);
+        if (fresh) ++session.connections;
+        outcome = unknown_outcome(*outcome.unknown_cause, job.request, fresh, snapshot);
+    }
+    if ((outcome.result == write_result::unreachable || outcome.result == write_result::timeout) &&
+        stopping()) {
+        // Cut short by the stop, before the request went out whole.
+        outcome = not_sent(write_result::unreachable, 503,
+                           "the gateway is stopping: the write was not sent");
+    }
+    if (outcome.result == write_result::unknown || outcome.result == write_result::unreachable ||
+        outcome.result == write_result::timeout) {
+        // The connection is gone or at an unknown place: the rest cannot be sent on it.
+        session.broken = ifc_client::error{
+            outcome.status == 504 ? ifc_client::errc::timeout : ifc_client::errc::closed,
+            "not sent: an earlier write in the same session failed"};
+    }
+    return outcome;
+}
+
+void controller_poller::finish_job(write_job job, write_outcome outcome,
+                                   std::optional<machine_snapshot> updated) {
+    // A read-back changed the snapshot: its JSON is rendered anew, outside the lock, so that a
+    // reader after the answer sees what the answer says.
+    const bool read_back = outcome.result == write_result::applied ||
+                           outcome.result == write_result::not_applied ||
+                           (outcome.result == write_result::unknown &&
+                            !outcome.reply.value("values", nlohmann::ordered_json()).is_null());
     std::shared_ptr<const controller_json> json;
-    if (updated && !broken) json = std::make_shared<const controller_json>(*updated);
+    if (updated && read_back) json = std::make_shared<const controller_json>(*updated);
     {
         std::lock_guard lock(mutex_);
-        if (conn) ++view_.connections;
-        view_.max_hold_seconds = std::max(view_.max_hold_seconds, held);
-        for (const write_outcome& outcome : outcomes) {
-            ++view_.writes[static_cast<std::size_t>(outcome.result)];
-        }
+        ++view_.writes[static_cast<std::size_t>(outcome.result)];
         if (json) {
             view_.json = std::move(json);
             view_.snapshot = std::make_shared<const machine_snapshot>(std::move(*updated));
         }
     }
-    for (std::size_t i = 0; i < jobs.size(); ++i)
-        jobs[i].done.set_value(std::move(outcomes[i]));
-    return conn.ok();
+    answer(job, std::move(outcome));
+}
+
+void controller_poller::answer(write_job& job, write_outcome outcome) {
+    try {
+        job.done(std::move(outcome));
+    } catch (const std::exception&) {
+        // The answer could not be made; the client's connection ends at the server's limits.
+    }
 }
 
 }  // namespace gateway

@@ -9,7 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <future>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -31,13 +31,17 @@ struct poll_outcome {
     bool connected = false;
     double poll_seconds = 0;  // from the start of the connect to the end of the disconnect
 };
-poll_outcome poll_controller(const ifc_client::endpoint& where, std::chrono::milliseconds budget);
+// The whole poll, connection included, ends within budget.
+poll_outcome poll_controller(ifc_client::endpoint where, std::chrono::milliseconds budget);
 
 // "busy or not answering: time-out (...)", "unreachable: connection refused (...)"
 std::string describe_failure(const ifc_client::error& failure);
 
 class controller_poller {
   public:
+    // Gets a write's outcome, once.
+    using write_done = std::function<void(write_outcome)>;
+
     controller_poller(controller_address address, poll_settings settings);
     ~controller_poller();
     controller_poller(const controller_poller&) = delete;
@@ -45,31 +49,61 @@ class controller_poller {
 
     // The first poll comes first_poll_after the start.
     void start(std::chrono::milliseconds first_poll_after = {});
+    // Tells the poller to stop: it starts nothing new (a write still waiting is answered 503).
+    void request_stop();
+    // Stops the poller and waits for it. Quick once the fleet has cancelled the waits for
+    // controllers (poll_settings::cancel_fd).
     void stop();
 
     const controller_address& address() const { return address_; }
     const poll_settings& settings() const { return settings_; }
     controller_view view() const;
 
-    // Queues a write for the poller thread; the future holds the outcome after the read-back.
-    // Refused at once (an outcome in the future) when too many writes are waiting.
-    std::future<write_outcome> submit(write_request request);
+    // Queues a write for the poller thread; done gets the outcome after the read-back, within
+    // the write deadline (poll_settings::write_deadline) of now. Refused at once (429) when
+    // max_queued_writes wait already, 503 when stopping.
+    void submit(write_request request, write_done done);
     // Counts a write the API refused before it reached the queue.
     void count_refused();
-
-    static constexpr std::size_t max_queued_writes = 32;
+    // Answers (504, not sent) the waiting writes that can no longer be sent within their
+    // deadline; returns when the next waiting one will come to that, if any is waiting.
+    std::optional<steady_clock::time_point> expire_writes(steady_clock::time_point now);
+    // Called after a write is queued (the fleet's watch over write deadlines).
+    void on_queued(std::function<void()> notify) { on_queued_ = std::move(notify); }
 
   private:
     struct write_job {
         write_request request;
-        std::promise<write_outcome> done;
+        write_done done;
+        steady_clock::time_point queued;
+        steady_clock::time_point deadline;
+        // The last moment to start sending it: its deadline less the room for a read-back.
+        steady_clock::time_point send_by(const poll_settings& settings) const {
+            return deadline - settings.read_back_reserve();
+        }
+    };
+    // A write session's connection, opened for the first write that needs it.
+    struct write_session {
+        std::optional<ifc_client::connection> conn;
+        std::optional<ifc_client::error> broken;  // a write failed: the rest are not sent
+        bool connected = false;
+        int connections = 0;
     };
 
     void run(std::chrono::milliseconds first_poll_after);
     bool poll_once();
+    void record_internal_failure(const std::string& what);
     void log_change(const std::string& what) const;
-    // true when the controller could be connected to.
-    bool run_writes(std::deque<write_job> jobs);
+    // Runs the queued writes one by one, each answered when it is done; true when the
+    // controller could be connected to.
+    bool run_writes();
+    std::optional<write_job> next_job();
+    bool stopping() const;
+    write_outcome run_job(const write_job& job, write_session& session, machine_snapshot* snapshot);
+    // Records an outcome (and the snapshot a read-back changed) and answers the write.
+    void finish_job(write_job job, write_outcome outcome, std::optional<machine_snapshot> updated);
+    // Gives a write its outcome; a failure to answer ends no thread.
+    static void answer(write_job& job, write_outcome outcome);
     std::chrono::milliseconds backoff() const;
 
     const controller_address address_;
@@ -79,6 +113,7 @@ class controller_poller {
     std::deque<write_job> queue_;
     controller_view view_;
     bool stopping_ = false;
+    std::function<void()> on_queued_;
     std::thread thread_;
 };
 

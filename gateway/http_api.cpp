@@ -1,85 +1,96 @@
 #include "gateway/http_api.h"
 
+#include <atomic>
+#include <exception>
 #include <string>
 
 #include "gateway/api_routes.h"
 #include "gateway/http_replies.h"
 #include "gateway/metrics_routes.h"
 #include "gateway/page_routes.h"
-#include "gateway/write_guard.h"
+#include "gateway/request_guard.h"
 
 namespace gateway {
 
 namespace {
 
-using httplib::Request;
-using httplib::Response;
-
-// The message of an error that has no body of its own.
-std::string error_text(int status) {
-    switch (status) {
-        case 400:
-            return "bad request";
-        case 404:
-            return "no such resource";
-        case 405:
-            return "method not allowed here";
-        case 408:
-            return "request time-out";
-        case 413:
-            return "request body too large (at most " + std::to_string(max_body_bytes) + " bytes)";
-        case 414:
-            return "request target too long";
-        case 431:
-            return "request header fields too large";
-        default:
-            return "error " + std::to_string(status);
+// The reply of one request: the headers every answer carries added, sent once, and sent as
+// 500 should a route let it go unused (an exception, or a route that forgot), so that no
+// client waits for ever.
+class one_reply {
+  public:
+    explicit one_reply(reply_function send) : send_(std::move(send)) {}
+    ~one_reply() {
+        if (sent_.exchange(true)) return;
+        try {
+            send_(finished(error_response(500, "internal error: the request was not answered")));
+        } catch (...) {
+            // Out of memory: the server's own time limits end the connection.
+        }
     }
+    one_reply(const one_reply&) = delete;
+    one_reply& operator=(const one_reply&) = delete;
+
+    void operator()(http_response response) {
+        if (!sent_.exchange(true)) send_(finished(std::move(response)));
+    }
+
+  private:
+    static http_response finished(http_response response) {
+        add_common_headers(response);
+        return response;
+    }
+    reply_function send_;
+    std::atomic<bool> sent_{false};
+};
+
+http_response with_common_headers(http_response response) {
+    add_common_headers(response);
+    return response;
 }
 
 }  // namespace
 
-void configure_server(httplib::Server& server, const http_settings& settings) {
-    const auto threads = static_cast<std::size_t>(settings.threads);
-    server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    server.set_payload_max_length(max_body_bytes);
-    server.set_read_timeout(5, 0);
-    server.set_write_timeout(5, 0);
-    // A connection holds a worker thread while it is kept open: idle connections are closed
-    // after a second, so that browsers refreshing every few seconds share the threads.
-    server.set_keep_alive_timeout(1);
-    server.set_keep_alive_max_count(1000);
-    server.set_tcp_nodelay(true);
-    // The pages load nothing from elsewhere and run no inline script.
-    server.set_default_headers(
-        {{"X-Content-Type-Options", "nosniff"},
-         {"X-Frame-Options", "DENY"},
-         {"Referrer-Policy", "no-referrer"},
-         {"Content-Security-Policy",
-          "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'"}});
+http_api::http_api(fleet& machines, const http_settings& settings)
+    : settings_(settings), probes_(std::make_shared<task_pool>(settings.max_probes)) {
+    add_api_routes(router_, machines, settings_);
+    add_metrics_routes(router_, machines, settings_, probes_);
+    add_page_routes(router_, machines);
 }
 
-void add_routes(httplib::Server& server, fleet& machines, const http_settings& settings) {
-    server.set_pre_routing_handler([settings](const Request& req, Response& res) {
-        if (is_write_method(req.method) && !write_allowed(req, res, settings)) {
-            return httplib::Server::HandlerResponse::Handled;
+http_handlers http_api::handlers() {
+    return http_handlers{
+        [this](const http_request& request) -> std::optional<http_response> {
+            try {
+                auto refusal = check_request_head(request, settings_);
+                if (refusal) return with_common_headers(std::move(*refusal));
+                return std::nullopt;
+            } catch (const std::exception&) {
+                return with_common_headers(error_response(500, "internal error"));
+            }
+        },
+        [this](http_request request, reply_function reply) {
+            handle(std::move(request), std::move(reply));
+        },
+        [](int status, std::string_view message) {
+            return with_common_headers(error_response(status, std::string(message)));
+        }};
+}
+
+void http_api::handle(http_request request, reply_function reply) const {
+    auto once = std::make_shared<one_reply>(std::move(reply));
+    reply_function answer = [once](http_response response) { (*once)(std::move(response)); };
+    try {
+        if (!router_.dispatch(request, answer)) {
+            (*once)(error_response(404, "no such resource"));
         }
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-    // Errors without a body of their own (no such route, a request the parser refused, a body
-    // too large) get a JSON object with a message.
-    const httplib::Server::HandlerWithResponse json_errors = [](const Request&, Response& res) {
-        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-        send_error(res, res.status, error_text(res.status));
-        return httplib::Server::HandlerResponse::Handled;
-    };
-    server.set_error_handler(json_errors);
-    server.set_exception_handler([](const Request&, Response& res, std::exception_ptr) {
-        send_error(res, 500, "internal error");
-    });
-    add_api_routes(server, machines, settings);
-    add_metrics_routes(server, machines, settings);
-    add_page_routes(server, machines);
+    } catch (const std::exception&) {
+        (*once)(error_response(500, "internal error"));
+    }
+}
+
+void http_api::stop() {
+    probes_->stop();
 }
 
 }  // namespace gateway

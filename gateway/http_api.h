@@ -1,18 +1,38 @@
-// The gateway's HTTP side set up on a cpp-httplib server: its limits, time-outs and headers,
-// the write guard in front of every route, JSON bodies for errors, and the routes of the API
-// (api_routes.h), the metrics (metrics_routes.h) and the pages (page_routes.h).
+// The gateway's HTTP side put together for the server (http_server.h): the request guard in
+// front of everything, the routes of the API (api_routes.h), the metrics and probes
+// (metrics_routes.h) and the pages (page_routes.h), JSON bodies for errors, and the headers
+// every answer carries. No exception of a route reaches the server, and every request is
+// answered exactly once.
 #pragma once
 
-#include <httplib.h>
+#include <memory>
 
 #include "gateway/fleet.h"
+#include "gateway/http_message.h"
+#include "gateway/http_router.h"
 #include "gateway/http_settings.h"
+#include "gateway/task_pool.h"
 
 namespace gateway {
 
-// Limits and time-outs of the server, and its worker threads.
-void configure_server(httplib::Server& server, const http_settings& settings);
-// Every route, answering from the fleet's snapshots.
-void add_routes(httplib::Server& server, fleet& machines, const http_settings& settings);
+class http_api {
+  public:
+    http_api(fleet& machines, const http_settings& settings);
+    http_api(const http_api&) = delete;
+    http_api& operator=(const http_api&) = delete;
+
+    // What the server calls; valid as long as this object.
+    http_handlers handlers();
+    // Takes no more probes and waits for those under way (the fleet's stop cancels their
+    // polls).
+    void stop();
+
+  private:
+    void handle(http_request request, reply_function reply) const;
+
+    http_settings settings_;
+    http_router router_;
+    std::shared_ptr<task_pool> probes_;
+};
 
 }  // namespace gateway

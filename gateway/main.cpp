@@ -8,16 +8,16 @@
 #include <iostream>
 #include <thread>
 
-#include <httplib.h>
-
 #include "gateway/fleet.h"
 #include "gateway/http_api.h"
+#include "gateway/http_server.h"
+#include "gateway/journal.h"
 #include "gateway/options.h"
 
 namespace {
 
-// SIGINT and SIGTERM are taken by one thread that stops the HTTP server; every other thread
-// (the pollers, the HTTP workers) inherits the blocked mask and never sees them.
+// SIGINT and SIGTERM are taken by one thread that stops the gateway; every other thread (the
+// pollers, the HTTP server's loop, the probes) inherits the blocked mask and never sees them.
 sigset_t stop_signals() {
     sigset_t set;
     sigemptyset(&set);
@@ -25,6 +25,10 @@ sigset_t stop_signals() {
     sigaddset(&set, SIGTERM);
     return set;
 }
+
+// How long answers under way (a write's, now answered "stopping") get to reach their clients
+// once the gateway stops.
+constexpr std::chrono::milliseconds stop_grace{1000};
 
 }  // namespace
 
@@ -36,7 +40,7 @@ int main(int argc, char** argv) {
     }
     const gateway::options& settings = *parsed.settings;
 
-    // An allocation arena per thread would keep what each poller and HTTP worker ever freed;
+    // An allocation arena per thread would keep what each poller and HTTP thread ever freed;
     // one arena serves the gateway's light load with a fraction of the memory.
     mallopt(M_ARENA_MAX, 1);
 
@@ -44,44 +48,42 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    const gateway::http_settings http{settings.read_only, settings.token, settings.http_threads,
-                                      settings.listen.loopback()};
-    httplib::Server server;
-    gateway::configure_server(server, http);
-    gateway::fleet machines(
-        settings.controllers,
-        gateway::poll_settings{settings.poll, settings.timeout, settings.deadline});
-    gateway::add_routes(server, machines, http);
+    const gateway::http_settings http = settings.http_side();
+    gateway::fleet machines(settings.controllers, settings.polls());
+    gateway::http_api api(machines, http);
+    gateway::http_server server(http, api.handlers());
 
     const std::string where = settings.listen.host + ":" + std::to_string(settings.listen.port);
-    if (!server.bind_to_port(settings.listen.host, settings.listen.port)) {
-        std::cerr << "ifc-gateway: cannot listen on " << where
+    std::string why;
+    if (!server.listen(settings.listen.host, settings.listen.port, why)) {
+        std::cerr << "ifc-gateway: cannot listen on " << where << ": " << why
                   << " (the port is taken, or the address is not one of this host's)\n";
         return 2;
     }
-    std::printf("ifc-gateway: listening on http://%s/, %zu controller(s), poll every %.3g s%s\n",
-                where.c_str(), settings.controllers.size(), settings.poll.count() / 1000.0,
-                settings.read_only ? ", read-only" : "");
-    std::fflush(stdout);
+    char poll_text[32];
+    std::snprintf(poll_text, sizeof poll_text, "%.3g", settings.poll.count() / 1000.0);
+    gateway::journal_line("ifc-gateway: listening on http://" + where + "/, " +
+                          std::to_string(settings.controllers.size()) +
+                          " controller(s), poll every " + poll_text + " s" +
+                          (settings.read_only ? ", read-only" : ""));
 
-    std::atomic<bool> signalled{false};
-    std::thread signal_waiter([&server, &signalled, signals] {
+    // A stop is a stop: the listener closes, connections waiting for a request are closed,
+    // every wait for a controller ends at once (a write under way is answered that the gateway
+    // is stopping) and what is left to send gets stop_grace.
+    std::thread signal_waiter([&] {
         int received = 0;
         sigwait(&signals, &received);
-        signalled = true;
-        server.stop();
+        server.stop(stop_grace);
+        machines.stop();
+        api.stop();
     });
     machines.start();
-    server.listen_after_bind();
-    machines.stop();
-    const bool stopped_by_signal = signalled;
-    // The server ended for another reason: wake the waiter, which is still in sigwait.
-    if (!stopped_by_signal) pthread_kill(signal_waiter.native_handle(), SIGTERM);
+    server.run();
     signal_waiter.join();
-    if (!stopped_by_signal) {
-        std::cerr << "ifc-gateway: the listener on " << where << " failed\n";
-        return 2;
-    }
-    std::printf("ifc-gateway: stopped\n");
+    machines.stop();
+    api.stop();
+    gateway::journal_line("ifc-gateway: stopped");
+    // Standard output may have no reader: the last lines get a moment, not the gateway's exit.
+    gateway::journal_flush(std::chrono::milliseconds(500));
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "client/commands.h"
+#include "gateway/peer_text.h"
 #include "protocol/protocol.h"
 
 namespace gateway {
@@ -24,10 +25,12 @@ struct source {
     std::optional<double> age_seconds;
 };
 
-// A label value with backslash, double quote and line feed escaped.
+// A label value as the exposition format takes it: valid UTF-8 (a controller's bytes that are
+// not are written as \xNN, so that one odd answer cannot make a scrape fail as a whole), with
+// backslash, double quote and line feed escaped.
 std::string escaped(std::string_view value) {
     std::string out;
-    for (char c : value) {
+    for (char c : peer_text(value)) {
         if (c == '\\' || c == '"') out += '\\';
         if (c == '\n') {
             out += "\\n";

@@ -1,8 +1,6 @@
 #include "gateway/metrics_routes.h"
 
 #include <algorithm>
-#include <atomic>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,47 +14,67 @@
 
 namespace gateway {
 
-using httplib::Request;
-using httplib::Response;
+bool probe_allowed(const fleet& machines, const http_settings& settings, const std::string& host,
+                   std::uint16_t port) {
+    const auto& pollers = machines.pollers();
+    const bool configured = std::any_of(pollers.begin(), pollers.end(), [&](const auto& poller) {
+        const controller_address& a = poller->address();
+        return a.port == port && same_token(a.host, host);
+    });
+    return configured ||
+           std::any_of(settings.probe_allow.begin(), settings.probe_allow.end(),
+                       [&](const network& allowed) { return allowed.contains(host); });
+}
 
-void add_metrics_routes(httplib::Server& server, fleet& machines, const http_settings& settings) {
+void add_metrics_routes(http_router& router, fleet& machines, const http_settings& settings,
+                        std::shared_ptr<task_pool> probes) {
     auto metrics_cache = std::make_shared<render_cache>(shared_render_period);
-    server.Get("/metrics", [&machines, metrics_cache](const Request&, Response& res) {
+    router.get("/metrics", [&machines, metrics_cache](const http_request&, const path_parts&,
+                                                      http_response& res) {
         const auto text = metrics_cache->get([&machines] {
             std::vector<controller_view> views;
             for (const auto& poller : machines.pollers())
                 views.push_back(poller->view());
             return fleet_metrics(views, steady_clock::now());
         });
-        send_shared(res, text, std::string(metrics_content_type).c_str());
+        res.share_text(text, metrics_content_type);
     });
-    // At most half the HTTP threads poll on request, so that probes cannot starve the API.
-    auto probes = std::make_shared<std::atomic<int>>(0);
-    const int max_probes = std::max(1, settings.threads / 2);
-    server.Get("/probe", [&machines, probes, max_probes](const Request& req, Response& res) {
-        if (!req.has_param("target")) {
-            res.status = 400;
-            res.set_content("the probe needs ?target=HOST[:PORT]\n", "text/plain");
-            return;
-        }
-        auto target = parse_host_port(req.get_param_value("target"), protocol::server_port);
-        if (!target) {
-            res.status = 400;
-            res.set_content("target " + target.failure().detail + "\n", "text/plain");
-            return;
-        }
-        if (probes->fetch_add(1) >= max_probes) {
-            probes->fetch_sub(1);
-            res.status = 503;
-            res.set_content("too many probes at once\n", "text/plain");
-            return;
-        }
-        const auto& poll = machines.settings();
-        const controller_address address{"probe", target->first, target->second};
-        const poll_outcome outcome = poll_controller(poll.endpoint(address), poll.budget());
-        probes->fetch_sub(1);
-        res.set_content(probe_metrics(outcome), std::string(metrics_content_type).c_str());
-    });
+    router.get_deferred(
+        "/probe", [&machines, settings, probes](const http_request& req, const path_parts&,
+                                                reply_function reply) {
+            http_response res;
+            const auto text = req.param("target");
+            if (!text) {
+                send_text(res, 400, "the probe needs ?target=HOST[:PORT]\n");
+                return reply(std::move(res));
+            }
+            auto target = parse_host_port(*text, protocol::server_port);
+            if (!target) {
+                send_text(res, 400, "target " + target.failure().detail + "\n");
+                return reply(std::move(res));
+            }
+            if (!probe_allowed(machines, settings, target->first, target->second)) {
+                send_text(res, 403,
+                          "target " + *text +
+                              " is not one of the gateway's controllers (--probe-allow opens "
+                              "other addresses)\n");
+                return reply(std::move(res));
+            }
+            const controller_address address{"probe", target->first, target->second};
+            // The reply is shared: a task that is never run leaves it here to answer 503.
+            auto shared_reply = std::make_shared<reply_function>(std::move(reply));
+            const bool started = probes->try_run([&machines, address, shared_reply] {
+                const auto& poll = machines.settings();
+                const poll_outcome outcome = poll_controller(poll.endpoint(address), poll.budget());
+                http_response answer;
+                answer.set_text(probe_metrics(outcome), metrics_content_type);
+                (*shared_reply)(std::move(answer));
+            });
+            if (!started) {
+                send_text(res, 503, "too many probes at once\n");
+                (*shared_reply)(std::move(res));
+            }
+        });
 }
 
 }  // namespace gateway

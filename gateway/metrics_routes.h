@@ -1,14 +1,24 @@
 // GET /metrics (the whole fleet, for a Prometheus scrape) and GET /probe?target=HOST[:PORT]
-// (one controller polled on request, for a Prometheus probe job).
+// (one controller polled on request, for a Prometheus probe job: a configured controller, or
+// an address that --probe-allow opens).
 #pragma once
 
-#include <httplib.h>
+#include <memory>
 
 #include "gateway/fleet.h"
+#include "gateway/http_router.h"
 #include "gateway/http_settings.h"
+#include "gateway/task_pool.h"
 
 namespace gateway {
 
-void add_metrics_routes(httplib::Server& server, fleet& machines, const http_settings& settings);
+// The probes run on probes' threads; more at once than it has are answered 503.
+void add_metrics_routes(http_router& router, fleet& machines, const http_settings& settings,
+                        std::shared_ptr<task_pool> probes);
+
+// Whether /probe may reach host:port: a configured controller's address, or an address in
+// one of settings.probe_allow.
+bool probe_allowed(const fleet& machines, const http_settings& settings, const std::string& host,
+                   std::uint16_t port);
 
 }  // namespace gateway

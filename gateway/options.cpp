@@ -61,6 +61,14 @@ std::optional<std::string> take_setting(controller_address& controller, std::str
     return std::nullopt;
 }
 
+// A DNS name as a host: letters, digits, '-' and '.', at most 253 of them.
+bool is_host_name(std::string_view host) {
+    return !host.empty() && host.size() <= 253 && std::all_of(host.begin(), host.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '-' || c == '.';
+    });
+}
+
 std::string usage_footer() {
     return R"(
 Controllers are given as NAME=HOST[:PORT] (port 9002 by default), with ",group=GROUP" to
@@ -97,6 +105,9 @@ ifc_client::result<std::pair<std::string, std::uint16_t>> parse_host_port(
         }
     }
     if (host.empty()) return bad("\"" + std::string(text) + "\": no host");
+    if (!is_address_literal(host) && !is_host_name(host)) {
+        return bad("\"" + std::string(text) + "\": the host is not an address or a host name");
+    }
     std::uint16_t port = default_port;
     if (!port_text.empty() || text.ends_with(':')) {
         int value = 0;
@@ -163,9 +174,43 @@ parse_outcome parse_options(const std::vector<std::string>& args) {
     app.add_flag("--read-only", settings.read_only, "refuse every write");
     app.add_option("--token-file", settings.token_file,
                    "file whose first line is the bearer token writes need");
-    app.add_option("--http-threads", settings.http_threads, "threads serving HTTP connections")
-        ->check(CLI::Range(2, 256))
+    double write_deadline = seconds(settings.write_deadline);
+    app.add_option("--write-deadline", write_deadline,
+                   "seconds within which every write is answered, its wait included")
+        ->check(CLI::Range(0.1, 600.0))
         ->capture_default_str();
+    app.add_option("--max-queued-writes", settings.max_queued_writes,
+                   "writes that may wait for one controller; more are answered 429")
+        ->check(CLI::Range(1, 10000))
+        ->capture_default_str();
+    http_settings& http = settings.http;
+    app.add_option("--http-threads", http.threads, "threads of the HTTP server's event loop")
+        ->check(CLI::Range(1, 256))
+        ->capture_default_str();
+    app.add_option("--max-connections", http.max_connections,
+                   "HTTP connections open at once; more are answered 503")
+        ->check(CLI::Range(1, 100000))
+        ->capture_default_str();
+    app.add_option("--max-connections-per-address", http.max_connections_per_address,
+                   "HTTP connections open at once from one address; more are answered 503")
+        ->check(CLI::Range(1, 100000))
+        ->capture_default_str();
+    double request_deadline = seconds(http.request_deadline);
+    app.add_option("--request-deadline", request_deadline,
+                   "seconds within which a request must arrive whole (and its answer be taken)")
+        ->check(CLI::Range(0.1, 3600.0))
+        ->capture_default_str();
+    app.add_option("--max-probes", http.max_probes,
+                   "probes under way at once; more are answered 503")
+        ->check(CLI::Range(1, 1024))
+        ->capture_default_str();
+    std::vector<std::string> allowed_hosts, probe_allow;
+    app.add_option("--allowed-host", allowed_hosts,
+                   "a host name (or NAME:PORT) requests may address the gateway by")
+        ->type_name("NAME");
+    app.add_option("--probe-allow", probe_allow,
+                   "an address or network /probe may reach besides the controllers")
+        ->type_name("ADDRESS[/PREFIX]");
     app.set_config("--config", "", "read options from this file (name = value lines)");
     // A value of the file is one value, commas and all ("controller = NAME=HOST,group=GROUP"),
     // as on the command line.
@@ -203,6 +248,30 @@ parse_outcome parse_options(const std::vector<std::string>& args) {
     settings.poll = millis(poll);
     settings.timeout = millis(timeout);
     settings.deadline = millis(deadline);
+    settings.write_deadline = millis(write_deadline);
+    http.request_deadline = millis(request_deadline);
+    // A write gives up sending at its deadline less the room for a read-back (a connection and
+    // one exchange), and must have room for at least one exchange before that.
+    if (settings.write_deadline < 2 * (settings.timeout + settings.deadline)) {
+        std::ostringstream least;
+        least << 2 * seconds(settings.timeout + settings.deadline);
+        return fail("--write-deadline must be at least twice --timeout plus --deadline (" +
+                    least.str() + " s)");
+    }
+    for (const auto& host : allowed_hosts) {
+        if (host.empty() || host.find_first_of(" /\t") != std::string::npos) {
+            return fail("--allowed-host \"" + host + "\" is not a host name");
+        }
+        http.allowed_hosts.push_back(host);
+    }
+    for (const auto& text : probe_allow) {
+        auto allowed = parse_network(text);
+        if (!allowed) {
+            return fail("--probe-allow \"" + text +
+                        "\" is not an address or a network ADDRESS/PREFIX");
+        }
+        http.probe_allow.push_back(std::move(*allowed));
+    }
     if (!settings.token_file.empty()) {
         auto token = read_token(settings.token_file);
         if (!token) return fail(token.failure().detail);
@@ -212,7 +281,25 @@ parse_outcome parse_options(const std::vector<std::string>& args) {
         return fail("writes on a listener outside loopback (" + listen +
                     ") need --token-file; or give --read-only");
     }
+    http.loopback = settings.listen.loopback();
     return {std::move(settings), 0, "", false};
+}
+
+poll_settings options::polls() const {
+    poll_settings polls;
+    polls.interval = poll;
+    polls.timeout = timeout;
+    polls.deadline = deadline;
+    polls.write_deadline = write_deadline;
+    polls.max_queued_writes = max_queued_writes;
+    return polls;
+}
+
+http_settings options::http_side() const {
+    http_settings side = http;
+    side.read_only = read_only;
+    side.token = token;
+    return side;
 }
 
 }  // namespace gateway

@@ -24,17 +24,24 @@ struct options {
     // The longest wait for a controller's next bytes, and for one exchange in all.
     std::chrono::milliseconds timeout = poll_settings{}.timeout;
     std::chrono::milliseconds deadline = poll_settings{}.deadline;
+    std::chrono::milliseconds write_deadline = poll_settings{}.write_deadline;
+    std::size_t max_queued_writes = poll_settings{}.max_queued_writes;
     bool read_only = false;
     std::string token_file;
     std::string token;  // read from token_file
-    int http_threads = http_settings{}.threads;
+    // The HTTP side's settings besides read_only and token (which are above).
+    http_settings http;
+
+    poll_settings polls() const;
+    http_settings http_side() const;
 };
 
 // "loom1=10.0.0.7:9002", "loom2=10.0.0.8" (port 9002): a name of letters, digits, '-', '_'
 // and '.', and an address; "loom7=10.0.3.7,group=hall2" puts it into a group of the fleet page
 // (a group's name follows the same rules as a controller's).
 ifc_client::result<controller_address> parse_controller(std::string_view text);
-// "host:port" or "host" (default_port).
+// "host:port" or "host" (default_port). The host is an IPv4 address, [IPv6] or a DNS name
+// (letters, digits, '-' and '.').
 ifc_client::result<std::pair<std::string, std::uint16_t>> parse_host_port(
     std::string_view text, std::uint16_t default_port);
 

@@ -3,42 +3,35 @@
 #include <string>
 #include <string_view>
 
-#include "gateway/addresses.h"
+#include "gateway/http_replies.h"
 #include "gateway/web_assets.h"
 
 namespace gateway {
 
 namespace {
 
-using httplib::Request;
-using httplib::Response;
-
-void send_asset(Response& res, std::string_view name) {
+void send_asset(http_response& res, std::string_view name) {
     const web_asset* asset = find_asset(name);
-    if (!asset) {
-        res.status = 404;
-        res.set_content("not found\n", "text/plain");
-        return;
-    }
+    if (!asset) return send_text(res, 404, "not found\n");
     res.set_header("Cache-Control", "no-cache");
-    res.set_content(std::string(asset->bytes), std::string(content_type_of(name)).c_str());
+    res.set_static(asset->bytes, content_type_of(name));
 }
 
 }  // namespace
 
-void add_page_routes(httplib::Server& server, const fleet& machines) {
-    server.Get("/", [](const Request&, Response& res) { send_asset(res, "index.html"); });
-    server.Get(std::string("/machines/") + controller_name_pattern, [&machines](const Request& req,
-                                                                                Response& res) {
-        if (!machines.find(req.matches[1].str())) {
-            res.status = 404;
-            res.set_content("no controller named " + req.matches[1].str() + "\n", "text/plain");
-            return;
-        }
-        send_asset(res, "machine.html");
+void add_page_routes(http_router& router, const fleet& machines) {
+    router.get("/", [](const http_request&, const path_parts&, http_response& res) {
+        send_asset(res, "index.html");
     });
-    server.Get("/static/([A-Za-z0-9._-]+)",
-               [](const Request& req, Response& res) { send_asset(res, req.matches[1].str()); });
+    router.get("/machines/{name}",
+               [&machines](const http_request&, const path_parts& parts, http_response& res) {
+                   if (!machines.find(parts[0])) {
+                       return send_text(res, 404, "no controller named " + parts[0] + "\n");
+                   }
+                   send_asset(res, "machine.html");
+               });
+    router.get("/static/{name}", [](const http_request&, const path_parts& parts,
+                                    http_response& res) { send_asset(res, parts[0]); });
 }
 
 }  // namespace gateway

@@ -2,12 +2,11 @@
 // /static/, all compiled into the binary.
 #pragma once
 
-#include <httplib.h>
-
 #include "gateway/fleet.h"
+#include "gateway/http_router.h"
 
 namespace gateway {
 
-void add_page_routes(httplib::Server& server, const fleet& machines);
+void add_page_routes(http_router& router, const fleet& machines);
 
 }  // namespace gateway

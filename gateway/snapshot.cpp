@@ -1,56 +1,61 @@
 #include "gateway/snapshot.h"
 
+#include <span>
+#include <vector>
+
+#include "client/commands.h"
 #include "client/settings_access.h"
 
 namespace gateway {
 
+namespace cmd = ifc_client::commands;
 using ifc_client::histogram_side;
 
-namespace {
-
-ifc_client::error too_long() {
-    return ifc_client::error{ifc_client::errc::timeout, "the poll took longer than allowed"};
+ifc_client::result<machine_snapshot> read_snapshot(const answer_source& answers) {
+    machine_snapshot s;
+    const auto valve_keys = cmd::valve_answer_keys();
+    struct line_read {
+        ifc_client::token_line* into;
+        std::string name;
+        std::span<const std::string_view> keys;
+    };
+    std::vector<line_read> reads{
+        {&s.status, std::string(cmd::get_status), cmd::status_keys},
+        {&s.selection, std::string(cmd::get_selection), cmd::selection_keys}};
+    for (int colour = protocol::first_colour; colour <= protocol::last_colour; ++colour) {
+        colour_values& c = s.colour(colour);
+        reads.push_back({&c.targets, cmd::get_targets(colour), cmd::target_keys});
+        reads.push_back({&c.timing, cmd::get_timing(colour), cmd::target_keys});
+        reads.push_back({&c.averages, cmd::get_averages(colour), cmd::average_keys});
+        reads.push_back({&c.valves, cmd::get_valves(colour), valve_keys});
+    }
+    for (const line_read& read : reads) {
+        auto answer = answers(read.name);
+        if (!answer) return answer.failure();
+        auto line = ifc_client::parse_line_answer(read.name, std::move(answer.value()), read.keys);
+        if (!line) return line.failure();
+        *read.into = std::move(line->line);
+    }
+    for (const auto side : {histogram_side::left, histogram_side::right}) {
+        auto answer = answers(side == histogram_side::left ? cmd::get_histogram_left
+                                                           : cmd::get_histogram_right);
+        if (!answer) return answer.failure();
+        auto histogram = ifc_client::parse_histogram(answer.value());
+        if (!histogram) return histogram.failure();
+        (side == histogram_side::left ? s.left : s.right) = std::move(histogram.value());
+    }
+    auto chosen = answers(cmd::get_histogram_selection);
+    if (!chosen) return chosen.failure();
+    auto selection = ifc_client::parse_histogram_selection(chosen.value());
+    if (!selection) return selection.failure();
+    s.histogram_selection = std::move(selection.value());
+    return s;
 }
-
-}  // namespace
 
 ifc_client::result<machine_snapshot> read_snapshot(ifc_client::connection& conn,
                                                    std::chrono::steady_clock::time_point give_up) {
-    const auto late = [&] { return std::chrono::steady_clock::now() > give_up; };
-    machine_snapshot s;
-    auto status = ifc_client::read_status(conn);
-    if (!status) return status.failure();
-    s.status = std::move(status->line);
-    auto selection = ifc_client::read_selection(conn);
-    if (!selection) return selection.failure();
-    s.selection = std::move(selection->line);
-    for (int colour = protocol::first_colour; colour <= protocol::last_colour; ++colour) {
-        if (late()) return too_long();
-        colour_values& c = s.colour(colour);
-        auto targets = ifc_client::read_targets(conn, colour);
-        if (!targets) return targets.failure();
-        c.targets = std::move(targets->line);
-        auto timing = ifc_client::read_timing(conn, colour);
-        if (!timing) return timing.failure();
-        c.timing = std::move(timing->line);
-        auto averages = ifc_client::read_averages(conn, colour);
-        if (!averages) return averages.failure();
-        c.averages = std::move(averages->line);
-        auto valves = ifc_client::read_valves(conn, colour);
-        if (!valves) return valves.failure();
-        c.valves = std::move(valves->line);
-    }
-    if (late()) return too_long();
-    auto left = ifc_client::read_histogram(conn, histogram_side::left);
-    if (!left) return left.failure();
-    s.left = std::move(left.value());
-    auto right = ifc_client::read_histogram(conn, histogram_side::right);
-    if (!right) return right.failure();
-    s.right = std::move(right.value());
-    auto chosen = ifc_client::read_histogram_selection(conn);
-    if (!chosen) return chosen.failure();
-    s.histogram_selection = std::move(chosen.value());
-    return s;
+    conn.limit_to(give_up);
+    return read_snapshot([&conn](std::string_view name) { return conn.get(name); });
 }
 
 }  // namespace gateway

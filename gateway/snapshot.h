@@ -4,7 +4,9 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "client/connection.h"
 #include "client/histogram.h"
@@ -39,9 +41,15 @@ struct machine_snapshot {
     }
 };
 
-// Reads everything over an open connection: status, selection, the targets, measured timing,
-// averages and valve angles of every colour, both histograms and the histogram selection.
-// The first failure ends the read, and so does passing give_up (errc::timeout) between reads.
+// Where the answers of the read commands come from: a controller connection, or (for the fuzz
+// target and tests) a table in memory. Gives the answer text of a GET name, or its failure.
+using answer_source = std::function<ifc_client::result<std::string>(std::string_view get_name)>;
+
+// Reads everything: status, selection, the targets, measured timing, averages and valve angles
+// of every colour, both histograms and the histogram selection. The first failure ends it.
+ifc_client::result<machine_snapshot> read_snapshot(const answer_source& answers);
+
+// The same over an open connection, none of whose waits lasts past give_up (errc::timeout).
 ifc_client::result<machine_snapshot> read_snapshot(
     ifc_client::connection& conn,
     std::chrono::steady_clock::time_point give_up = std::chrono::steady_clock::time_point::max());

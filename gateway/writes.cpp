@@ -7,6 +7,8 @@
 #include "client/settings_access.h"
 #include "client/value_ranges.h"
 #include "gateway/controller_json.h"
+#include "gateway/peer_text.h"
+#include "gateway/strict_json.h"
 
 namespace gateway {
 
@@ -63,15 +65,15 @@ ifc_client::result<histogram_choice> parse_choice(const std::string& side, const
         if (key == "colour") {
             const auto colour = whole_number(member);
             if (!colour || !cmd::is_colour(*colour)) {
-                return bad_request(side + " colour " + member.dump() + " is not a colour number " +
-                                   cmd::colour_range_text());
+                return bad_request(side + " colour " + quoted_value(member) +
+                                   " is not a colour number " + cmd::colour_range_text());
             }
             choice.colour = *colour;
         } else if (key == "item") {
             const auto& items = cmd::histogram_items;
             if (!member.is_string() ||
                 std::find(items.begin(), items.end(), member.get<std::string>()) == items.end()) {
-                return bad_request(side + " item " + member.dump() +
+                return bad_request(side + " item " + quoted_value(member) +
                                    " is not a histogram item (known: " + ifc_client::join(items) +
                                    ")");
             }
@@ -99,14 +101,24 @@ ifc_client::result<write_request> parse_histogram_selection(const json& body) {
 }
 
 write_outcome failed(const error& failure) {
-    if (failure.code == errc::bad_request) return refused(failure.detail);
+    if (failure.code == errc::bad_request) return refused(peer_text(failure.detail));
     const bool late = failure.code == errc::timeout;
+    const std::string cause =
+        std::string(ifc_client::errc_name(failure.code)) +
+        (failure.detail.empty() ? "" : " (" + peer_text(failure.detail) + ")");
     write_outcome outcome;
+    outcome.status = late ? 504 : 502;
+    if (failure.outcome_unknown) {
+        outcome.result = write_result::unknown;
+        outcome.message = "the write went out, but its end did not come back: " + cause;
+        outcome.unknown_cause = failure;
+        outcome.reply = {{"applied", nullptr}, {"message", outcome.message}};
+        return outcome;
+    }
     outcome.result = late ? write_result::timeout : write_result::unreachable;
     outcome.message =
         std::string(late ? "controller did not answer in time: " : "controller unreachable: ") +
-        std::string(ifc_client::errc_name(failure.code)) +
-        (failure.detail.empty() ? "" : " (" + failure.detail + ")");
+        cause;
     outcome.reply = {{"message", outcome.message}};
     return outcome;
 }
@@ -114,6 +126,7 @@ write_outcome failed(const error& failure) {
 write_outcome from_report(const ifc_client::write_report& report, ifc_client::token_line* part) {
     write_outcome outcome;
     outcome.result = report.not_applied.empty() ? write_result::applied : write_result::not_applied;
+    outcome.status = report.not_applied.empty() ? 200 : 409;
     if (!report.not_applied.empty()) {
         outcome.message = "not applied: the read-back shows";
         for (const auto& m : report.not_applied) {
@@ -177,6 +190,7 @@ write_outcome apply_histogram_selection(ifc_client::connection& conn, const writ
     auto now = ifc_client::read_histogram_selection(conn);
     if (!now) return failed(now.failure());
     bool applied = true;
+    bool written = false;  // a side has been written: a later failure leaves the outcome open
     const std::pair<ifc_client::histogram_side, const std::optional<histogram_choice>*> sides[] = {
         {ifc_client::histogram_side::left, &request.left},
         {ifc_client::histogram_side::right, &request.right}};
@@ -186,20 +200,80 @@ write_outcome apply_histogram_selection(ifc_client::connection& conn, const writ
         const int colour = (*choice)->colour.value_or(present.colour);
         const std::string item = (*choice)->item.value_or(present.item);
         auto report = ifc_client::write_histogram_selection(conn, side, colour, item);
-        if (!report) return failed(report.failure());
+        if (!report) {
+            error failure = report.failure();
+            if (written && failure.code != errc::bad_request) {
+                failure.outcome_unknown = true;
+                failure.detail = "one side was written, the other failed: " + failure.detail;
+            }
+            return failed(failure);
+        }
+        written = true;
         applied = applied && report->applied;
         now = std::move(report->after);
     }
     write_outcome outcome;
     outcome.result = applied ? write_result::applied : write_result::not_applied;
+    outcome.status = applied ? 200 : 409;
     if (!applied) {
-        outcome.message = "not applied: the read-back shows \"" + now->answer + "\"";
+        outcome.message = "not applied: the read-back shows \"" + peer_text(now->answer) + "\"";
         outcome.reply["message"] = outcome.message;
     }
     outcome.reply["applied"] = applied;
     outcome.reply["values"] = histogram_selection_json(now.value());
     if (snapshot) snapshot->histogram_selection = now.value();
     return outcome;
+}
+
+// What a read-back after a write in doubt shows: the setting's values, and whether they are
+// those the request asked for.
+struct read_back_values {
+    json values;
+    bool shows_request = false;
+};
+
+ifc_client::result<read_back_values> read_line_back(
+    const ifc_client::result<ifc_client::line_answer>& answer, const write_request& request,
+    ifc_client::token_line* part) {
+    if (!answer) return answer.failure();
+    if (part) *part = answer.value().line;
+    return read_back_values{line_json(answer.value().line),
+                            ifc_client::unapplied(answer.value().line, request.changes).empty()};
+}
+
+// Reads the setting the request writes, and brings that part of the snapshot up to date.
+ifc_client::result<read_back_values> read_back(ifc_client::connection& conn,
+                                               const write_request& request,
+                                               machine_snapshot* snapshot) {
+    switch (request.target) {
+        case write_target::status:
+            return read_line_back(ifc_client::read_status(conn), request,
+                                  snapshot ? &snapshot->status : nullptr);
+        case write_target::selection:
+            return read_line_back(ifc_client::read_selection(conn), request,
+                                  snapshot ? &snapshot->selection : nullptr);
+        case write_target::targets:
+            return read_line_back(ifc_client::read_targets(conn, request.colour), request,
+                                  snapshot ? &snapshot->colour(request.colour).targets : nullptr);
+        case write_target::valves:
+            return read_line_back(ifc_client::read_valves(conn, request.colour), request,
+                                  snapshot ? &snapshot->colour(request.colour).valves : nullptr);
+        case write_target::histogram_selection:
+            break;
+    }
+    auto now = ifc_client::read_histogram_selection(conn);
+    if (!now) return now.failure();
+    bool shows = true;
+    for (const auto& [side, choice] :
+         {std::pair{ifc_client::histogram_side::left, &request.left},
+          std::pair{ifc_client::histogram_side::right, &request.right}}) {
+        if (!*choice) continue;
+        const auto& present = now->of(side);
+        if ((*choice)->colour && *(*choice)->colour != present.colour) shows = false;
+        if ((*choice)->item && *(*choice)->item != present.item) shows = false;
+    }
+    if (snapshot) snapshot->histogram_selection = now.value();
+    return read_back_values{histogram_selection_json(now.value()), shows};
 }
 
 }  // namespace
@@ -216,29 +290,18 @@ std::string_view result_name(write_result result) {
             return "unreachable";
         case write_result::timeout:
             return "timeout";
+        case write_result::unknown:
+            return "unknown";
+        case write_result::busy:
+            return "busy";
     }
     return "unknown";
-}
-
-int http_status(write_result result) {
-    switch (result) {
-        case write_result::applied:
-            return 200;
-        case write_result::refused:
-            return 400;
-        case write_result::not_applied:
-            return 409;
-        case write_result::unreachable:
-            return 502;
-        case write_result::timeout:
-            return 504;
-    }
-    return 500;
 }
 
 write_outcome refused(std::string message) {
     write_outcome outcome;
     outcome.result = write_result::refused;
+    outcome.status = 400;
     outcome.reply = {{"message", message}};
     outcome.message = std::move(message);
     return outcome;
@@ -248,10 +311,44 @@ write_outcome connection_failed(const ifc_client::error& failure) {
     return failed(failure);
 }
 
+write_outcome not_sent(write_result result, int status, std::string message) {
+    write_outcome outcome;
+    outcome.result = result;
+    outcome.status = status;
+    outcome.reply = {{"message", message}};
+    outcome.message = std::move(message);
+    return outcome;
+}
+
+write_outcome unknown_outcome(const error& failure, const write_request& request,
+                              ifc_client::result<ifc_client::connection>& fresh,
+                              machine_snapshot* snapshot) {
+    write_outcome outcome = failed(failure);
+    auto now = fresh ? read_back(fresh.value(), request, snapshot)
+                     : ifc_client::result<read_back_values>(fresh.failure());
+    if (!now) {
+        outcome.message +=
+            "; reading the setting back on a new connection failed too (" +
+            std::string(ifc_client::errc_name(now.code())) +
+            (now.failure().detail.empty() ? "" : ": " + peer_text(now.failure().detail)) +
+            "): read it back before writing again";
+        outcome.reply = {{"applied", nullptr}, {"message", outcome.message}, {"values", nullptr}};
+        return outcome;
+    }
+    outcome.message += now->shows_request
+                           ? "; a read-back on a new connection shows the values asked for"
+                           : "; a read-back on a new connection does not show all the values "
+                             "asked for: see values";
+    outcome.reply = {{"applied", nullptr}, {"message", outcome.message}, {"values", now->values}};
+    if (fresh->is_open()) fresh->disconnect();
+    return outcome;
+}
+
 ifc_client::result<write_request> parse_write(write_target target, int colour,
                                               std::string_view body) {
-    const json parsed = json::parse(body, nullptr, false);
-    if (parsed.is_discarded()) return bad_request("the body is not valid JSON");
+    const auto strict = parse_strict_json(body);
+    if (!strict) return strict.failure();
+    const json& parsed = strict.value();
     if (!parsed.is_object()) {
         return bad_request("the body must be a JSON object of the keys to change");
     }
@@ -268,7 +365,7 @@ ifc_client::result<write_request> parse_write(write_target target, int colour,
     for (const auto& [key, value] : parsed.items()) {
         const auto number = whole_number(value);
         if (!number) {
-            return bad_request(key + "=" + value.dump() + " is not a whole number");
+            return bad_request(key + "=" + quoted_value(value) + " is not a whole number");
         }
         request.changes.push_back(ifc_client::change{key, *number});
     }

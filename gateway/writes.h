@@ -32,18 +32,24 @@ struct write_request {
     std::optional<histogram_choice> right;
 };
 
-enum class write_result { applied, refused, not_applied, unreachable, timeout };
+// unknown: the request went out whole but its end did not come back; busy: refused at once
+// because too many writes wait for the controller.
+enum class write_result { applied, refused, not_applied, unreachable, timeout, unknown, busy };
 std::string_view result_name(write_result result);  // "applied", "not_applied", ...
-inline constexpr std::array<write_result, 5> all_write_results{
-    write_result::applied, write_result::refused, write_result::not_applied,
-    write_result::unreachable, write_result::timeout};
-// The HTTP status the API answers with: 200, 400, 409, 502, 504.
-int http_status(write_result result);
+inline constexpr std::array<write_result, 7> all_write_results{
+    write_result::applied,     write_result::refused, write_result::not_applied,
+    write_result::unreachable, write_result::timeout, write_result::unknown,
+    write_result::busy};
 
 struct write_outcome {
     write_result result = write_result::applied;
+    // 200 applied, 400 refused, 409 not applied, 429 busy, 502 unreachable (or the connection
+    // failed after the request went out), 503 the gateway is stopping, 504 too late.
+    int status = 200;
     std::string message;           // why it was not applied; empty when it was
     nlohmann::ordered_json reply;  // the JSON answer, "message" included where there is one
+    // unknown: the failure after the request went out.
+    std::optional<ifc_client::error> unknown_cause;
 };
 
 // A refusal (400) with its reason.
@@ -55,11 +61,24 @@ ifc_client::result<write_request> parse_write(write_target target, int colour,
                                               std::string_view body);
 
 // Applies the request on an open connection, reading back what it changed, and brings the
-// part of the snapshot it touched up to date with the read-back.
+// part of the snapshot it touched up to date with the read-back. A write whose outcome is not
+// known is result unknown, with its failure in unknown_cause (see unknown_outcome).
 write_outcome apply_write(ifc_client::connection& conn, const write_request& request,
                           machine_snapshot* snapshot);
 
 // The outcome for a request that could not be sent at all (the connection failed).
 write_outcome connection_failed(const ifc_client::error& failure);
+// A request that was not sent: its time ran out while it waited (504), too many wait (429),
+// or the gateway is stopping (503).
+write_outcome not_sent(write_result result, int status, std::string message);
+
+// The outcome of a write whose request went out but whose end did not come back
+// (ifc_client::error::outcome_unknown), after one read-back on a fresh connection: "applied"
+// is null, "values" holds what the controller shows now (null when the read-back failed too),
+// and the message says what is known. The part of the snapshot the write touched is brought
+// up to date with the read-back.
+write_outcome unknown_outcome(const ifc_client::error& failure, const write_request& request,
+                              ifc_client::result<ifc_client::connection>& fresh,
+                              machine_snapshot* snapshot);
 
 }  // namespace gateway

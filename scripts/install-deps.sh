@@ -21,14 +21,16 @@ declare -A why=(
   [package]="to build and check the Debian package"
 )
 declare -A packages=(
-  # libsqlite3-dev: the gateway's state (its settings library, roll-outs and logbook).
+  # libboost-dev: the gateway's HTTP server (Boost.Beast, header only); libsqlite3-dev: the
+  # gateway's state (its settings library, roll-outs and logbook).
   [build]="g++ cmake ninja-build make pkg-config libcli11-dev nlohmann-json3-dev libedit-dev
-           libcpp-httplib-dev libsqlite3-dev"
-  # The gateway's tests: a real Prometheus and promtool, and a headless Chromium driven
-  # through chromedriver by the system python's selenium. The settings documents' tests check
-  # every document against its JSON Schema with the system python's jsonschema.
-  [test]="libgtest-dev libgmock-dev systemd prometheus chromium chromium-driver python3-selenium
-          python3-jsonschema"
+           libboost-dev libsqlite3-dev"
+  # The gateway's tests and benchmarks: cpp-httplib's client, zlib, a real Prometheus and
+  # promtool, and a headless Chromium driven through chromedriver by the system python's
+  # selenium. The settings documents' tests check every document against its JSON Schema with
+  # the system python's jsonschema.
+  [test]="libgtest-dev libgmock-dev libcpp-httplib-dev zlib1g-dev systemd prometheus chromium
+          chromium-driver python3-selenium python3-jsonschema"
   [fuzz]="clang clang-14 libclang-rt-14-dev"
   [package]="dpkg-dev file help2man systemd"
 )

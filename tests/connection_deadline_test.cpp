@@ -2,7 +2,10 @@
 // wait short by sending one byte at a time cannot hold a client for longer than that.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <thread>
 
 #include "client/connection.h"
 #include "client/settings_access.h"
@@ -66,6 +69,56 @@ TEST(ConnectionDeadline, NeverShorterThanTheWait) {
     auto conn = ifc_client::connection::open(controller.endpoint(2s, 1ms));
     ASSERT_TRUE(conn.ok());
     EXPECT_TRUE(conn->get("IFC_get_stat").ok());
+}
+
+// A session's own time limit ends a series of exchanges that are each within their deadline.
+TEST(ConnectionDeadline, SessionLimitEndsManyQuickExchanges) {
+    test_support::fake_controller controller(dripping(5ms));
+    auto conn = ifc_client::connection::open(controller.endpoint(1s, 1s));
+    ASSERT_TRUE(conn.ok());
+    const auto start = clock_type::now();
+    conn->limit_to(start + 400ms);
+    bool failed = false;
+    for (int round = 0; round < 20 && !failed; ++round)
+        failed = !ifc_client::read_status(conn.value()).ok();
+    EXPECT_TRUE(failed);
+    EXPECT_LT(clock_type::now() - start, 1500ms);
+    EXPECT_FALSE(conn->is_open());
+}
+
+// A stopping program takes its connection back at once: the cancel descriptor ends the wait.
+TEST(ConnectionDeadline, CancelDescriptorEndsAWaitAtOnce) {
+    test_support::fake_controller controller(dripping(200ms));
+    int cancel[2];
+    ASSERT_EQ(::pipe(cancel), 0);
+    auto where = controller.endpoint(5s, 10s);
+    where.cancel_fd = cancel[0];
+    auto conn = ifc_client::connection::open(where);
+    ASSERT_TRUE(conn.ok());
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(100ms);
+        ASSERT_EQ(::write(cancel[1], "x", 1), 1);
+    });
+    const auto start = clock_type::now();
+    auto answer = conn->get("IFC_get_stat");
+    canceller.join();
+    EXPECT_EQ(answer.code(), ifc_client::errc::io);
+    EXPECT_NE(answer.failure().detail.find("cancelled"), std::string::npos);
+    EXPECT_LT(clock_type::now() - start, 3s);
+    ::close(cancel[0]);
+    ::close(cancel[1]);
+}
+
+// A length beyond what any server sends is refused before anything is held for it.
+TEST(ConnectionDeadline, AnswerLengthBeyondTheServersBufferIsAProtocolError) {
+    auto answers = test_support::default_answers();
+    answers["IFC_get_stat"] = std::string(300000, 'a');
+    test_support::fake_controller controller({answers, 0ms});
+    auto conn = ifc_client::connection::open(controller.endpoint(1s, 1s));
+    ASSERT_TRUE(conn.ok());
+    auto answer = conn->get("IFC_get_stat");
+    EXPECT_EQ(answer.code(), ifc_client::errc::protocol);
+    EXPECT_NE(answer.failure().detail.find("300000"), std::string::npos);
 }
 
 }  // namespace

@@ -239,7 +239,14 @@ INSTANTIATE_TEST_SUITE_P(
         refused_case{"histogram_colour", "histogram-selection", R"({"right":{"colour":0}})",
                      "not a colour number"},
         refused_case{"histogram_side", "histogram-selection", R"({"middle":{"colour":1}})",
-                     "unknown key \"middle\""}),
+                     "unknown key \"middle\""},
+        // A reader that keeps the last of two equal keys would apply 96 and never look at 200.
+        refused_case{"key_given_twice", "targets/2", R"({"to": 200, "to": 96})",
+                     "the key \"to\" is given twice"},
+        refused_case{"inner_key_given_twice", "histogram-selection",
+                     R"({"left": {"colour": 9, "colour": 2}})", "given twice"},
+        refused_case{"nested_too_deep", "status", R"({"color": [[[[[[[[[[1]]]]]]]]]]})",
+                     "nested deeper"}),
     [](const auto& info) { return info.param.label; });
 
 // Controllers that do not do what they are told.

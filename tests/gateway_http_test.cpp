@@ -2,12 +2,15 @@
 // answered, and the metrics and probe endpoints.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <nlohmann/json.hpp>
 
 #include "client/unique_fd.h"
 #include "tests/support/gateway_harness.h"
+#include "tests/support/loopback.h"
+#include "tests/support/raw_http.h"
 #include "tests/support/server_process.h"
 
 namespace {
@@ -18,32 +21,16 @@ using test_support::local_controller;
 
 constexpr const char* json_type = "application/json";
 
-// Sends raw bytes to the gateway and returns its answer: the header and as much body as it
-// announces (bounded).
-std::string raw_exchange(std::uint16_t port, const std::string& bytes) {
-    ifc_client::unique_fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return "";
-    const timeval wait{5, 0};
-    ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    ::send(fd.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    std::string answer;
-    char buffer[4096];
-    for (int round = 0; round < 100; ++round) {
-        const ssize_t k = ::recv(fd.get(), buffer, sizeof buffer, 0);
-        if (k <= 0) break;
-        answer.append(buffer, static_cast<std::size_t>(k));
-        const auto end = answer.find("\r\n\r\n");
-        if (end == std::string::npos) continue;
-        const auto length = answer.find("Content-Length: ");
-        const std::size_t body =
-            length == std::string::npos ? 0 : std::stoul(answer.substr(length + 16));
-        if (answer.size() >= end + 4 + body) break;
-    }
-    return answer;
+gateway::http_settings read_only_http() {
+    gateway::http_settings http;
+    http.read_only = true;
+    return http;
+}
+
+gateway::http_settings http_with_token(std::string token) {
+    gateway::http_settings http;
+    http.token = std::move(token);
+    return http;
 }
 
 class GatewayHttp : public ::testing::Test {
@@ -57,7 +44,7 @@ class GatewayHttp : public ::testing::Test {
 
 TEST_F(GatewayHttp, ReadOnlyRefusesEveryWrite) {
     test_support::gateway_harness gateway({local_controller("loom1", server.port())},
-                                          test_support::fast_polls(), {true, "", 8});
+                                          test_support::fast_polls(), read_only_http());
     ASSERT_TRUE(gateway.wait_reachable("loom1", true));
     for (const char* path : {"/api/controllers/loom1/status", "/api/controllers/loom1/targets/1"}) {
         auto r = gateway.client().Patch(path, R"({"color":2,"to":95})", json_type);
@@ -74,7 +61,7 @@ TEST_F(GatewayHttp, ReadOnlyRefusesEveryWrite) {
 
 TEST_F(GatewayHttp, WritesNeedTheBearerTokenWhenOneIsSet) {
     test_support::gateway_harness gateway({local_controller("loom1", server.port())},
-                                          test_support::fast_polls(), {false, "s3cret", 8});
+                                          test_support::fast_polls(), http_with_token("s3cret"));
     ASSERT_TRUE(gateway.wait_reachable("loom1", true));
     const std::string path = "/api/controllers/loom1/targets/1";
     auto client = gateway.client();
@@ -120,6 +107,44 @@ TEST_F(GatewayHttp, WritesWithoutATokenMustAddressTheGatewayByALoopbackName) {
     }
 }
 
+// Reads too must name the gateway as it is known, unless a token guards it: a page on a name
+// its owner points at the gateway's address cannot read the API from an operator's browser.
+TEST_F(GatewayHttp, ReadsNameAHostTheGatewayTakes) {
+    struct host_case {
+        const char* label;
+        bool loopback;
+        const char* token;
+        const char* allowed;  // --allowed-host, or ""
+        const char* host;
+        int status;
+    };
+    const host_case cases[] = {
+        {"loopback name", true, "", "", "localhost:8090", 200},
+        {"other name on loopback", true, "", "", "evil.example", 403},
+        {"address elsewhere on loopback", true, "", "", "10.0.0.5:8090", 403},
+        {"allowed name", true, "", "gateway.hall1", "gateway.hall1:8090", 200},
+        {"address away from loopback", false, "", "", "10.0.0.5:8090", 200},
+        {"v6 address away from loopback", false, "", "", "[fd00::5]:8090", 200},
+        {"name away from loopback", false, "", "", "evil.example:8090", 403},
+        {"any name with a token", true, "s3cret", "", "evil.example", 200},
+        {"a token and an allowed list", true, "s3cret", "gateway.hall1", "evil.example", 403},
+    };
+    for (const auto& c : cases) {
+        gateway::http_settings http;
+        http.loopback = c.loopback;
+        http.read_only = !c.loopback;
+        http.token = c.token;
+        if (*c.allowed) http.allowed_hosts.push_back(c.allowed);
+        test_support::gateway_harness gateway({local_controller("loom1", server.port())},
+                                              test_support::fast_polls(), http);
+        auto client = gateway.client();
+        client.set_default_headers({{"Host", c.host}});
+        auto r = client.Get("/api/controllers");
+        ASSERT_TRUE(r) << c.label;
+        EXPECT_EQ(r->status, c.status) << c.label;
+    }
+}
+
 // A form on another site can post text/plain or a form encoding without asking; it cannot post
 // JSON. So a write must say it is JSON.
 TEST_F(GatewayHttp, WritesMustBeJson) {
@@ -138,30 +163,64 @@ TEST_F(GatewayHttp, WritesMustBeJson) {
     EXPECT_EQ(charset->status, 200);
 }
 
+// A request past a bound is refused as soon as the bound is passed, before the rest is read:
+// header fields in many lines each shorter than the bound, a body announced or sent in chunks
+// past its bound, a compressed body, a method no route uses (whatever its body), a path that
+// does not decode.
 TEST_F(GatewayHttp, BadHttpInputGetsAClientErrorAndTheGatewayServesOn) {
     test_support::gateway_harness gateway({local_controller("loom1", server.port())});
+    const std::string patch_head =
+        "PATCH /api/controllers/loom1/status HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+        "application/json\r\n";
+    std::string header_lines;
+    for (int line = 0; line < 20; ++line)
+        header_lines += "X-Fill-" + std::to_string(line) + ": " + std::string(1000, 'a') + "\r\n";
+    std::string chunks;
+    for (int chunk = 0; chunk < 10; ++chunk)
+        chunks += "2000\r\n" + std::string(0x2000, ' ') + "\r\n";
+    chunks += "0\r\n\r\n";
+    const std::string deep = std::string(20000, '[') + std::string(20000, ']');
     struct bad_input {
         const char* what;
         std::string bytes;
-        const char* status;
+        int status;
     };
     const bad_input inputs[] = {
-        {"garbage", "GARBAGE\r\n\r\n", "HTTP/1.1 400"},
-        {"no version", "GET /api/controllers\r\n\r\n", "HTTP/1.1 400"},
+        {"garbage", "GARBAGE\r\n\r\n", 400},
+        {"no version", "GET /api/controllers\r\n\r\n", 400},
         {"huge header",
-         "GET / HTTP/1.1\r\nHost: x\r\nX-Filler: " + std::string(20000, 'a') + "\r\n\r\n",
-         "HTTP/1.1 4"},
-        {"huge target", "GET /" + std::string(20000, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n",
-         "HTTP/1.1 4"},
-        {"body too large",
-         "PATCH /api/controllers/loom1/status HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
-         "application/json\r\nContent-Length: 200000\r\n\r\n" +
-             std::string(200000, ' '),
-         "HTTP/1.1 413"},
+         "GET / HTTP/1.1\r\nHost: x\r\nX-Filler: " + std::string(20000, 'a') + "\r\n\r\n", 431},
+        {"many header lines", "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n" + header_lines + "\r\n", 431},
+        {"huge target", "GET /" + std::string(20000, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n", 431},
+        {"body too large", patch_head + "Content-Length: 200000\r\n\r\n" + std::string(200000, ' '),
+         413},
+        {"chunked body too large", patch_head + "Transfer-Encoding: chunked\r\n\r\n" + chunks, 413},
+        {"other transfer coding", patch_head + "Transfer-Encoding: gzip\r\n\r\n{}", 501},
+        {"compressed body", patch_head + "Content-Encoding: gzip\r\nContent-Length: 4\r\n\r\nabcd",
+         415},
+        {"unused method with a compressed body",
+         "PRI / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Encoding: br\r\nContent-Length: "
+         "788\r\n\r\n" +
+             std::string(788, 'x'),
+         405},
+        {"OPTIONS", "OPTIONS /api/controllers HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 405},
+        {"DELETE", "DELETE /api/controllers/loom1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 405},
+        {"bad escape", "GET /api/%zz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 400},
+        {"NUL in the path", "GET /static/a%00.js HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 400},
+        {"nested too deep",
+         patch_head + "Content-Length: " + std::to_string(deep.size()) + "\r\n\r\n" + deep, 400},
+        {"read by another host name", "GET /api/controllers HTTP/1.1\r\nHost: evil.example\r\n\r\n",
+         403},
+        {"read without a host", "GET /api/controllers HTTP/1.0\r\n\r\n", 403},
     };
     for (const auto& input : inputs) {
-        const std::string answer = raw_exchange(gateway.port(), input.bytes);
-        EXPECT_TRUE(answer.starts_with(input.status)) << input.what << ": " << answer.substr(0, 60);
+        const std::string answer = test_support::raw_exchange(gateway.port(), input.bytes);
+        EXPECT_EQ(test_support::status_of(answer), input.status)
+            << input.what << ": " << answer.substr(0, 60);
+        const auto body = answer.find("\r\n\r\n");
+        if (body != std::string::npos) {
+            EXPECT_TRUE(json::parse(answer.substr(body + 4))["message"].is_string()) << input.what;
+        }
     }
     auto r = gateway.client().Get("/api/controllers");
     ASSERT_TRUE(r);
@@ -240,26 +299,48 @@ TEST_F(GatewayHttp, MetricsNameEachControllerAndFamily) {
     EXPECT_EQ(text.find("ATC_TO_DELAY"), std::string::npos);
 }
 
-TEST_F(GatewayHttp, ProbePollsTheTargetOnRequest) {
-    test_support::gateway_harness gateway({});
-    auto client = gateway.client();
-    auto up = client.Get(("/probe?target=127.0.0.1:" + std::to_string(server.port())).c_str());
-    ASSERT_TRUE(up);
-    EXPECT_EQ(up->status, 200);
-    EXPECT_NE(up->body.find("\nifc_up 1\n"), std::string::npos);
-    EXPECT_NE(up->body.find("ifc_target_degrees{colour=\"1\",target=\"to\"} 90\n"),
-              std::string::npos);
-    auto down = client.Get(
+// /probe reaches the configured controllers, and other addresses only where --probe-allow
+// opens them: a page elsewhere cannot use the gateway to reach (or time) another service.
+TEST_F(GatewayHttp, ProbeReachesOnlyTheControllersAndWhatProbeAllowOpens) {
+    const auto other_service = test_support::listen_on_loopback();
+    const std::string configured = "127.0.0.1:" + std::to_string(server.port());
+    const std::string elsewhere = "127.0.0.1:" + std::to_string(other_service.port);
+    {
+        test_support::gateway_harness gateway({local_controller("loom1", server.port())});
+        auto client = gateway.client();
+        auto up = client.Get(("/probe?target=" + configured).c_str());
+        ASSERT_TRUE(up);
+        EXPECT_EQ(up->status, 200);
+        EXPECT_NE(up->body.find("\nifc_up 1\n"), std::string::npos);
+        EXPECT_NE(up->body.find("ifc_target_degrees{colour=\"1\",target=\"to\"} 90\n"),
+                  std::string::npos);
+        for (const std::string& target :
+             {elsewhere, std::string("10.0.0.7:9002"),
+              std::string("localhost:") + std::to_string(server.port())}) {
+            auto refused = client.Get(("/probe?target=" + target).c_str());
+            ASSERT_TRUE(refused);
+            EXPECT_EQ(refused->status, 403) << target;
+        }
+        for (const char* bad : {"/probe", "/probe?target=127.0.0.1:99999", "/probe?target=:1",
+                                "/probe?target=%FF%FE:9002"}) {
+            auto r = client.Get(bad);
+            ASSERT_TRUE(r);
+            EXPECT_EQ(r->status, 400) << bad;
+        }
+    }
+    // Nothing connected to the other service.
+    pollfd waiting{other_service.fd.get(), POLLIN, 0};
+    EXPECT_EQ(::poll(&waiting, 1, 0), 0);
+
+    gateway::http_settings open;
+    open.probe_allow.push_back(*gateway::parse_network("127.0.0.0/8"));
+    test_support::gateway_harness gateway({}, test_support::fast_polls(), open);
+    auto down = gateway.client().Get(
         ("/probe?target=127.0.0.1:" + std::to_string(test_support::free_port())).c_str());
     ASSERT_TRUE(down);
     EXPECT_EQ(down->status, 200);
     EXPECT_NE(down->body.find("\nifc_up 0\n"), std::string::npos);
     EXPECT_EQ(down->body.find("ifc_target_degrees"), std::string::npos);
-    for (const char* bad : {"/probe", "/probe?target=127.0.0.1:99999", "/probe?target=:1"}) {
-        auto r = client.Get(bad);
-        ASSERT_TRUE(r);
-        EXPECT_EQ(r->status, 400) << bad;
-    }
 }
 
 }  // namespace

@@ -63,7 +63,9 @@ INSTANTIATE_TEST_SUITE_P(
                         0},
         controller_case{"group_twice", "a=10.0.0.7,group=h1,group=h2", false, "", "", 0},
         controller_case{"unknown_setting", "a=10.0.0.7,hall=2", false, "", "", 0},
-        controller_case{"trailing_comma", "a=10.0.0.7:9002,", false, "", "", 0}),
+        controller_case{"trailing_comma", "a=10.0.0.7:9002,", false, "", "", 0},
+        controller_case{"host_not_utf8", "a=\xff\xfe:9002", false, "", "", 0},
+        controller_case{"host_with_slash", "a=evil/x:9002", false, "", "", 0}),
     [](const auto& info) { return info.param.label; });
 
 gateway::parse_outcome parse(std::vector<std::string> args) {
@@ -160,6 +162,40 @@ TEST(GatewayOptions, ShippedExampleConfigurationHoldsWithItsExamplesTurnedOn) {
     EXPECT_EQ(parsed.settings->controllers[1].name, "loom1");
     EXPECT_EQ(parsed.settings->controllers[1].group, "hall1");
     EXPECT_EQ(parsed.settings->controllers[2].group, "hall1");
+}
+
+TEST(GatewayOptions, BoundsAndReachAreReadAndChecked) {
+    const auto parsed =
+        parse({"--allowed-host", "gateway.hall1.example", "--probe-allow", "10.0.0.0/16",
+               "--probe-allow", "fd00::7", "--max-connections", "100",
+               "--max-connections-per-address", "10", "--request-deadline", "2.5",
+               "--write-deadline", "8", "--max-queued-writes", "5", "--max-probes", "3"});
+    ASSERT_TRUE(parsed.settings) << parsed.output;
+    const gateway::http_settings http = parsed.settings->http_side();
+    EXPECT_EQ(http.allowed_hosts, std::vector<std::string>{"gateway.hall1.example"});
+    ASSERT_EQ(http.probe_allow.size(), 2u);
+    EXPECT_TRUE(http.probe_allow[0].contains("10.0.200.7"));
+    EXPECT_FALSE(http.probe_allow[0].contains("10.1.0.7"));
+    EXPECT_FALSE(http.probe_allow[0].contains("loom.local"));
+    EXPECT_TRUE(http.probe_allow[1].contains("fd00::7"));
+    EXPECT_FALSE(http.probe_allow[1].contains("fd00::8"));
+    EXPECT_EQ(http.max_connections, 100);
+    EXPECT_EQ(http.max_connections_per_address, 10);
+    EXPECT_EQ(http.request_deadline, std::chrono::milliseconds(2500));
+    EXPECT_EQ(http.max_probes, 3);
+    EXPECT_EQ(parsed.settings->polls().write_deadline, std::chrono::milliseconds(8000));
+    EXPECT_EQ(parsed.settings->polls().max_queued_writes, 5u);
+
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--probe-allow", "10.0.0.0/33"},
+          std::vector<std::string>{"--probe-allow", "loom.local"},
+          std::vector<std::string>{"--allowed-host", "a b"},
+          // Less than twice a connection and an exchange: no room for a read-back.
+          std::vector<std::string>{"--write-deadline", "5"}}) {
+        const auto refused = parse(args);
+        EXPECT_FALSE(refused.settings) << args[0] << " " << args[1];
+        EXPECT_EQ(refused.exit_status, 1);
+    }
 }
 
 TEST(GatewayOptions, UsageErrorsExitWithStatusOne) {

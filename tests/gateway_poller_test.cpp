@@ -93,7 +93,7 @@ TEST(GatewayPoller, ViewersCauseNoControllerTraffic) {
     test_support::fake_controller controller({test_support::default_answers(), 0ms});
     test_support::gateway_harness gateway({local_controller("loom1", controller.port())},
                                           gateway::poll_settings{250ms, 1000ms, 1000ms},
-                                          gateway::http_settings{false, "", 16});
+                                          gateway::http_settings{});
     ASSERT_TRUE(gateway.wait_reachable("loom1", true));
     const auto start = std::chrono::steady_clock::now();
     const int connections_before = controller.connections();

@@ -67,8 +67,11 @@
         : "Not allowed: changes on this gateway need its write token. Enter it in the " +
           "Write token field at the top of the page, then apply again.";
     }
-    const kind = { 400: "Refused", 403: "Not allowed", 409: "Not applied", 415: "Refused",
-                   502: "Controller unreachable", 504: "Controller did not answer" }[status] || "Failed";
+    // "applied": null: the write reached the controller but its end did not come back.
+    const kind = body.applied === null ? "Outcome unknown"
+      : { 400: "Refused", 403: "Not allowed", 409: "Not applied", 415: "Refused", 429: "Busy",
+          502: "Controller unreachable", 503: "Gateway stopping",
+          504: "Controller did not answer" }[status] || "Failed";
     return `${kind}: ${body.message || "error " + status}`;
   }
 

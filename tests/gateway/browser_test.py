@@ -20,6 +20,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from browser_support import (Processes, check, free_port, get_json, missing_tools_status,  # noqa: E402
@@ -456,6 +457,15 @@ def main():
         problems = [entry["message"] for entry in driver.get_log("browser")
                     if entry["source"] != "network" and entry["level"] in ("SEVERE", "WARNING")]
         check(problems == [], f"the pages ran without script errors or policy violations {problems}")
+
+        # Everything above ran under the gateway's content security policy, which blocked
+        # nothing the pages do.
+        with urllib.request.urlopen(base + "/machines/loom1", timeout=5) as response:
+            policy = response.headers.get("Content-Security-Policy", "")
+        check(all(part in policy for part in
+                  ("default-src 'self'", "object-src 'none'", "base-uri 'none'",
+                   "frame-ancestors 'none'")),
+              "the pages come with a policy that allows no plugin, no base and no framing")
         print("screenshots in", args.out)
         return 0
     except Exception as failure:  # noqa: BLE001 - any failure fails the test, with its reason

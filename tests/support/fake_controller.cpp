@@ -118,16 +118,44 @@ bool fake_controller::send_all(int fd, std::string_view bytes) {
     return true;
 }
 
+std::string fake_controller::answer_of(const std::string& name, bool& known) const {
+    std::lock_guard lock(mutex_);
+    if (const auto written = written_.find(name); written != written_.end()) {
+        known = true;
+        return written->second;
+    }
+    const auto found = options_.answers.find(name);
+    known = found != options_.answers.end();
+    return known ? found->second : std::string();
+}
+
+void fake_controller::apply(const std::string& payload) {
+    namespace cmd = ifc_client::commands;
+    const auto nul = payload.find('\0');
+    if (nul == std::string::npos) return;
+    const std::string name = payload.substr(0, nul);
+    std::map<std::string, std::string> read_of{{std::string(cmd::set_status),
+                                                std::string(cmd::get_status)}};
+    for (int colour = cmd::first_colour; colour <= cmd::last_colour; ++colour) {
+        read_of[cmd::set_targets(colour)] = cmd::get_targets(colour);
+        read_of[cmd::set_valves(colour)] = cmd::get_valves(colour);
+    }
+    if (const auto read = read_of.find(name); read != read_of.end()) {
+        std::lock_guard lock(mutex_);
+        written_[read->second] = payload.substr(nul + 1);
+    }
+}
+
 void fake_controller::serve_client(int fd) {
     std::string header;
     while (recv_exactly(fd, header, protocol::header_len, stopping_)) {
         if (header.starts_with(protocol::get_token)) {
-            const auto found = options_.answers.find(trimmed_name(header));
-            if (found == options_.answers.end()) {
+            bool known = false;
+            const std::string answer = answer_of(trimmed_name(header), known);
+            if (!known) {
                 send_all(fd, "LEN-000000001");
                 return;
             }
-            const std::string& answer = found->second;
             char len[32];
             std::snprintf(len, sizeof len, "LEN%010d", static_cast<int>(answer.size()));
             if (!send_all(fd, len)) return;
@@ -151,9 +179,25 @@ void fake_controller::serve_client(int fd) {
                 if (!recv_exactly(fd, chunk, size, stopping_)) return;
                 payload += chunk;
             }
-            if (!send_all(fd, protocol::fin_token)) return;
-            std::lock_guard lock(mutex_);
-            payloads_.push_back(std::move(payload));
+            {
+                std::lock_guard lock(mutex_);
+                payloads_.push_back(payload);
+            }
+            if (options_.apply_line_writes) apply(payload);
+            switch (options_.after_put) {
+                case put_ending::fin:
+                    if (!send_all(fd, protocol::fin_token)) return;
+                    break;
+                case put_ending::close:
+                    return;
+                case put_ending::stall: {
+                    // Until the client goes away (it reads end of stream only when we close).
+                    std::string rest;
+                    while (recv_exactly(fd, rest, 1, stopping_)) {
+                    }
+                    return;
+                }
+            }
         } else if (!header.starts_with(protocol::ping_token)) {
             return;  // DISCONNECT or anything else ends the connection
         }

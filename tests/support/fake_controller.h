@@ -1,7 +1,8 @@
 // A tiny stand-in for a controller, for tests of clients: it speaks the request protocol on a
 // loopback port from a thread of the test, answers each GET from a table of answer texts and
-// acknowledges each PUT without applying it. It can drip every byte it sends, to show what a
-// client does with a server that answers too slowly.
+// acknowledges each PUT without applying it (or, when asked, applies the writes of a whole
+// settings line). It can drip every byte it sends, to show what a client does with a server
+// that answers too slowly, and lose the end of every PUT.
 #pragma once
 
 #include <atomic>
@@ -18,11 +19,18 @@
 
 namespace test_support {
 
+// What follows the payload of a PUT: "FIN", the connection closed (the controller vanished
+// after applying it), or nothing until the client goes (it stalled before confirming).
+enum class put_ending { fin, close, stall };
+
 struct fake_controller_options {
     // GET name -> answer text; a name not in the table is answered as unknown.
     std::map<std::string, std::string> answers;
     // The pause before each byte the controller sends; zero sends each token at once.
     std::chrono::milliseconds drip{0};
+    put_ending after_put = put_ending::fin;
+    // A PUT of a whole line (status, targets, valves) becomes the answer of its read command.
+    bool apply_line_writes = false;
 };
 
 // The answers of a controller with the default settings, for every read command.
@@ -46,6 +54,8 @@ class fake_controller {
     void serve();
     void serve_client(int fd);
     bool send_all(int fd, std::string_view bytes);
+    std::string answer_of(const std::string& name, bool& known) const;
+    void apply(const std::string& payload);
 
     fake_controller_options options_;
     ifc_client::unique_fd listener_;
@@ -54,6 +64,7 @@ class fake_controller {
     std::atomic<int> connections_{0};
     mutable std::mutex mutex_;
     std::vector<std::string> payloads_;
+    std::map<std::string, std::string> written_;  // read command -> answer, by apply_line_writes
     std::thread thread_;
 };
 

@@ -18,23 +18,25 @@ gateway::controller_address local_controller(std::string name, std::uint16_t por
 
 gateway_harness::gateway_harness(std::vector<gateway::controller_address> controllers,
                                  gateway::poll_settings polls, gateway::http_settings http)
-    : fleet_(std::make_unique<gateway::fleet>(controllers, polls)) {
-    gateway::configure_server(server_, http);
-    gateway::add_routes(server_, *fleet_, http);
-    const int port = server_.bind_to_any_port("127.0.0.1");
-    if (port <= 0) throw std::runtime_error("the gateway cannot listen on loopback");
-    port_ = static_cast<std::uint16_t>(port);
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    if (!wait_until([this] { return server_.is_running(); }, 5s)) {
-        throw std::runtime_error("the gateway's HTTP server did not start");
+    : fleet_(std::make_unique<gateway::fleet>(controllers, polls)),
+      api_(std::make_unique<gateway::http_api>(*fleet_, http)),
+      server_(std::make_unique<gateway::http_server>(http, api_->handlers())) {
+    std::string why;
+    if (!server_->listen("127.0.0.1", 0, why)) {
+        throw std::runtime_error("the gateway cannot listen on loopback: " + why);
     }
+    port_ = server_->port();
+    thread_ = std::thread([this] { server_->run(); });
     fleet_->start();
 }
 
 gateway_harness::~gateway_harness() {
-    server_.stop();
-    thread_.join();
+    // As the executable stops: the server first, then the waits for controllers, then the
+    // probes; the server object goes last, after every answer has been handed to it.
+    server_->stop(std::chrono::milliseconds(500));
     fleet_->stop();
+    api_->stop();
+    thread_.join();
 }
 
 httplib::Client gateway_harness::client() const {

@@ -13,6 +13,7 @@
 
 #include "gateway/fleet.h"
 #include "gateway/http_api.h"
+#include "gateway/http_server.h"
 
 namespace test_support {
 
@@ -29,6 +30,7 @@ class gateway_harness {
 
     std::uint16_t port() const { return port_; }
     gateway::fleet& machines() { return *fleet_; }
+    gateway::http_server& server() { return *server_; }
     httplib::Client client() const;
 
     // Waits, bounded, until every controller has been polled at least once.
@@ -39,7 +41,8 @@ class gateway_harness {
 
   private:
     std::unique_ptr<gateway::fleet> fleet_;
-    httplib::Server server_;
+    std::unique_ptr<gateway::http_api> api_;
+    std::unique_ptr<gateway::http_server> server_;
     std::uint16_t port_ = 0;
     std::thread thread_;
 };

@@ -1,4 +1,4 @@
-#include "bench/bench_processes.h"
+#include "bench/gateway_bench_support.h"
 
 #include <netinet/in.h>
 #include <signal.h>
@@ -6,21 +6,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "client/connection.h"
 
-namespace bench {
+namespace gateway_bench {
 
 using namespace std::chrono_literals;
 
 void die(const std::string& message) {
-    std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, message.c_str());
+    std::fprintf(stderr, "gateway bench: %s\n", message.c_str());
     std::exit(1);
 }
 
@@ -43,9 +43,23 @@ child::child(const std::string& path, const std::vector<std::string>& args,
 }
 
 child::~child() {
+    if (ended_) return;
     ::kill(pid_, SIGKILL);
     int status = 0;
     ::waitpid(pid_, &status, 0);
+}
+
+bool child::wait_exit(std::chrono::milliseconds limit, int& status) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!ended_) {
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            ended_ = true;
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
 }
 
 scratch_dir::scratch_dir() {
@@ -56,8 +70,7 @@ scratch_dir::scratch_dir() {
 }
 
 scratch_dir::~scratch_dir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
+    std::filesystem::remove_all(path);
 }
 
 std::uint16_t free_port() {
@@ -85,4 +98,27 @@ bool wait_answering(std::uint16_t port) {
     return false;
 }
 
-}  // namespace bench
+servers::servers(int count) {
+    for (int i = 0; i < count; ++i) {
+        const std::string work = dir.path + "/s" + std::to_string(i);
+        std::filesystem::create_directory(work);
+        ports.push_back(free_port());
+        children.push_back(std::make_unique<child>(
+            IFC_SERVER_PATH, std::vector<std::string>{"--port", std::to_string(ports.back())},
+            work));
+    }
+    for (auto port : ports) {
+        if (!wait_answering(port)) die("a server did not start");
+    }
+}
+
+timing percentiles(std::vector<double> values) {
+    if (values.empty()) return {};
+    std::sort(values.begin(), values.end());
+    const auto at = [&](double q) {
+        return values[static_cast<std::size_t>(q * static_cast<double>(values.size() - 1))];
+    };
+    return {at(0.5), at(0.99), values.back()};
+}
+
+}  // namespace gateway_bench
