@@ -90,7 +90,12 @@ void http_api::handle(http_request request, reply_function reply) const {
     reply_function answer = [once](http_response response) { (*once)(std::move(response)); };
     try {
         if (!router_.dispatch(request, answer)) {
-            (*once)(error_response(404, "no such resource"));
+            const std::string methods = router_.methods_for(request.path);
+            if (methods.empty()) return (*once)(error_response(404, "no such resource"));
+            auto refused =
+                error_response(405, request.method + " is not answered here (" + methods + ")");
+            refused.set_header("Allow", methods);
+            (*once)(std::move(refused));
         }
     } catch (const std::exception&) {
         (*once)(error_response(500, "internal error"));

@@ -97,4 +97,19 @@ bool http_router::dispatch(const http_request& request, reply_function& reply) c
     return false;
 }
 
+std::string http_router::methods_for(std::string_view path) const {
+    const auto segments = segments_of(path);
+    path_parts parts;
+    std::string methods;
+    for (const std::string_view method : {"GET", "POST", "PATCH", "DELETE"}) {
+        for (const route& r : routes_) {
+            if (r.method != method || !matches(r, segments, parts)) continue;
+            if (!methods.empty()) methods += ", ";
+            methods += method == "GET" ? "GET, HEAD" : std::string(method);
+            break;
+        }
+    }
+    return methods;
+}
+
 }  // namespace gateway

@@ -32,6 +32,8 @@ class http_router {
 
     // Runs the route of the request and returns true, or returns false when there is none.
     bool dispatch(const http_request& request, reply_function& reply) const;
+    // The methods that have a route for path ("GET, HEAD, POST"); empty when none has.
+    std::string methods_for(std::string_view path) const;
 
   private:
     struct route {

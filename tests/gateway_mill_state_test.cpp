@@ -68,6 +68,40 @@ TEST(GatewayMillState, WithoutAStateDirectoryTheMillsRoutesSaySoAndTheRestRunsAs
     EXPECT_EQ(written.status, 200) << written.text;
 }
 
+// A write without a body may come without a type, but not from a page of another site: a form
+// always sends a type, and a script elsewhere an Origin of its own.
+TEST(GatewayMillState, BodilessWritesFromAnotherSiteAreRefused) {
+    test_support::server_process server;
+    test_support::gateway_harness gateway({test_support::local_controller("loom1", server.port())});
+    auto client = gateway.client();
+    const std::string own = "http://127.0.0.1:" + std::to_string(gateway.port());
+    struct origin_case {
+        const char* label;
+        httplib::Headers headers;
+        int status;  // 404: past the guard (this gateway keeps no state)
+    };
+    const origin_case cases[] = {
+        {"no type, no origin", {}, 404},
+        {"no type, its own origin", {{"Origin", own}}, 404},
+        {"no type, another site", {{"Origin", "http://evil.example"}}, 403},
+        {"no type, a sandboxed page", {{"Origin", "null"}}, 403},
+        {"a form's type", {{"Content-Type", "application/x-www-form-urlencoded"}}, 403},
+        {"JSON, another site",
+         {{"Content-Type", "application/json"}, {"Origin", "http://evil.example"}},
+         404},
+    };
+    for (const auto& c : cases) {
+        const auto posted = client.Post("/api/rollouts/1/start", c.headers);
+        ASSERT_TRUE(posted) << c.label;
+        EXPECT_EQ(posted->status, c.status) << c.label << ": " << posted->body;
+    }
+    // A method the path has no route for.
+    const auto wrong = client.Delete("/api/rollouts/1/start");
+    ASSERT_TRUE(wrong);
+    EXPECT_EQ(wrong->status, 405);
+    EXPECT_EQ(wrong->get_header_value("Allow"), "POST");
+}
+
 TEST(GatewayMillDisk, AReadOnlyStateDirectoryIsSaidAndTheWatchingGoesOn) {
     // Room for a database once it can be written.
     test_support::small_disk disk(4 * 1024 * 1024);
