@@ -1,9 +1,32 @@
 #include "gateway/mill_wiring.h"
 
+#include "gateway/mill/document_values.h"
 #include "gateway/mill/snapshot_document.h"
-#include "gateway/written_setting.h"
 
 namespace gateway {
+
+namespace {
+
+// The values request may change, as the mill names them.
+std::vector<mill::setting_key> keys_of(const write_request& request) {
+    const ifc_client::section where = section_of(request.target);
+    std::vector<mill::setting_key> keys;
+    if (request.target == write_target::histogram_selection) {
+        for (const auto& [side, choice] :
+             {std::pair{"left_", &request.left}, std::pair{"right_", &request.right}}) {
+            if (!*choice) continue;
+            if ((*choice)->colour) keys.push_back({where, 0, std::string(side) + "colour"});
+            if ((*choice)->item) keys.push_back({where, 0, std::string(side) + "item"});
+        }
+        return keys;
+    }
+    const int colour = ifc_client::per_colour(where) ? request.colour : 0;
+    for (const auto& c : request.changes)
+        keys.push_back({where, colour, c.key});
+    return keys;
+}
+
+}  // namespace
 
 drift_summary summary_of(const mill::drift_status& drift) {
     return drift_summary{library_version_ref{drift.version.style, drift.version.number},

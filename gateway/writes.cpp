@@ -185,9 +185,9 @@ write_outcome apply_line_write(ifc_client::connection& conn, const write_request
     if (!report) return failed(report.failure());
     write_outcome outcome = from_report(report.value(), part);
     outcome.reply["changes"] = change_list(report.value(), request.changes);
-    outcome.written =
-        written_setting{line_document(request.target, request.colour, report->before.line),
-                        line_document(request.target, request.colour, report->after.line)};
+    const ifc_client::section written = section_of(request.target);
+    outcome.written = written_setting{line_document(written, request.colour, report->before.line),
+                                      line_document(written, request.colour, report->after.line)};
     return outcome;
 }
 
@@ -285,6 +285,22 @@ ifc_client::result<read_back_values> read_back(ifc_client::connection& conn,
 }
 
 }  // namespace
+
+ifc_client::section section_of(write_target target) {
+    switch (target) {
+        case write_target::status:
+            return ifc_client::section::status;
+        case write_target::selection:
+            return ifc_client::section::selection;
+        case write_target::targets:
+            return ifc_client::section::targets;
+        case write_target::valves:
+            return ifc_client::section::valves;
+        case write_target::histogram_selection:
+            break;
+    }
+    return ifc_client::section::histogram_selection;
+}
 
 std::string_view result_name(write_result result) {
     switch (result) {

@@ -18,6 +18,8 @@ namespace gateway {
 
 // What a PATCH changes: the path names it.
 enum class write_target { status, selection, targets, valves, histogram_selection };
+// The section of a settings document it writes.
+ifc_client::section section_of(write_target target);
 
 // A side of the histogram selection; a member left out keeps its present value.
 struct histogram_choice {
