@@ -49,6 +49,14 @@ void http_router::patch(std::string_view pattern, deferred_handler answer) {
     add("PATCH", pattern, std::move(answer));
 }
 
+void http_router::post(std::string_view pattern, deferred_handler answer) {
+    add("POST", pattern, std::move(answer));
+}
+
+void http_router::del(std::string_view pattern, deferred_handler answer) {
+    add("DELETE", pattern, std::move(answer));
+}
+
 void http_router::add(std::string_view method, std::string_view pattern, deferred_handler answer) {
     route r{std::string(method), {}, std::move(answer)};
     for (const std::string_view segment : segments_of(pattern))
@@ -87,6 +95,21 @@ bool http_router::dispatch(const http_request& request, reply_function& reply) c
         }
     }
     return false;
+}
+
+std::string http_router::methods_for(std::string_view path) const {
+    const auto segments = segments_of(path);
+    path_parts parts;
+    std::string methods;
+    for (const std::string_view method : {"GET", "POST", "PATCH", "DELETE"}) {
+        for (const route& r : routes_) {
+            if (r.method != method || !matches(r, segments, parts)) continue;
+            if (!methods.empty()) methods += ", ";
+            methods += method == "GET" ? "GET, HEAD" : std::string(method);
+            break;
+        }
+    }
+    return methods;
 }
 
 }  // namespace gateway
