@@ -96,7 +96,7 @@ void add_reads(http_router& router, fleet& machines, const http_settings& settin
         send_json(
             res, 200,
             json_text(json{{"read_only", settings.read_only},
-                           {"token_required", !settings.token.empty()},
+                           {"token_required", !settings.tokens.tokens.empty()},
                            {"poll_seconds", std::chrono::duration<double>(poll.interval).count()},
                            {"controllers", machines.pollers().size()},
                            {"ranges", value_ranges()}}));

@@ -86,6 +86,20 @@ controller_view controller_poller::view() const {
 }
 
 void controller_poller::submit(write_request request, write_done done) {
+    write_job job;
+    job.request = std::move(request);
+    job.done = std::move(done);
+    enqueue(std::move(job));
+}
+
+void controller_poller::submit_task(slot_task task, write_done done) {
+    write_job job;
+    job.done = std::move(done);
+    job.task = std::move(task);
+    enqueue(std::move(job));
+}
+
+void controller_poller::enqueue(write_job job) {
     std::optional<write_outcome> refused_now;
     {
         std::lock_guard lock(mutex_);
@@ -98,16 +112,21 @@ void controller_poller::submit(write_request request, write_done done) {
                                        "); try again in a moment");
         }
         if (refused_now) {
-            ++view_.writes[static_cast<std::size_t>(refused_now->result)];
+            if (!job.task) ++view_.writes[static_cast<std::size_t>(refused_now->result)];
         } else {
-            const auto now = steady_clock::now();
-            queue_.push_back(write_job{std::move(request), std::move(done), now,
-                                       now + settings_.write_deadline});
+            job.queued = steady_clock::now();
+            job.deadline = job.queued + settings_.write_deadline;
+            queue_.push_back(std::move(job));
         }
     }
-    if (refused_now) return done(std::move(*refused_now));
+    if (refused_now) return answer(job, std::move(*refused_now));
     wake_.notify_all();
     if (on_queued_) on_queued_();
+}
+
+void controller_poller::set_drift(std::optional<drift_summary> drift) {
+    std::lock_guard lock(mutex_);
+    view_.drift = std::move(drift);
 }
 
 std::optional<steady_clock::time_point> controller_poller::expire_writes(
@@ -125,7 +144,9 @@ std::optional<steady_clock::time_point> controller_poller::expire_writes(
             if (!next || it->send_by(settings_) < *next) next = it->send_by(settings_);
             ++it;
         }
-        view_.writes[static_cast<std::size_t>(write_result::timeout)] += expired.size();
+        for (const write_job& job : expired) {
+            if (!job.task) ++view_.writes[static_cast<std::size_t>(write_result::timeout)];
+        }
     }
     for (write_job& job : expired) {
         answer(job, not_sent(write_result::timeout, 504,
@@ -167,8 +188,10 @@ void controller_poller::run(std::chrono::milliseconds first_poll_after) {
                 record_internal_failure(failure.what());
             }
             lock.lock();
-            // A controller that was failing took the write: poll it now, not after the backoff.
-            if (connected && !view_.reachable) next_poll = steady_clock::now();
+            // A controller that was failing took the write, or work in the slot may have
+            // changed its settings: poll it now, not after the backoff.
+            if ((connected && !view_.reachable) || poll_now_) next_poll = steady_clock::now();
+            poll_now_ = false;
             continue;
         }
         if (steady_clock::now() < next_poll) continue;
@@ -186,7 +209,9 @@ void controller_poller::run(std::chrono::milliseconds first_poll_after) {
     }
     std::deque<write_job> left = std::move(queue_);
     queue_.clear();
-    view_.writes[static_cast<std::size_t>(write_result::unreachable)] += left.size();
+    for (const write_job& job : left) {
+        if (!job.task) ++view_.writes[static_cast<std::size_t>(write_result::unreachable)];
+    }
     lock.unlock();
     for (write_job& job : left)
         answer(job, not_sent(write_result::unreachable, 503, "the gateway is stopping"));
@@ -209,7 +234,9 @@ bool controller_poller::poll_once() {
     poll_outcome outcome = poll_controller(settings_.endpoint(address_), settings_.budget());
     std::shared_ptr<const machine_snapshot> snapshot;
     std::shared_ptr<const controller_json> json;
+    std::optional<drift_summary> drift;
     if (outcome.snapshot) {
+        if (hooks_) drift = hooks_->polled(address_, outcome.snapshot.value());
         json = std::make_shared<const controller_json>(outcome.snapshot.value());
         snapshot = std::make_shared<const machine_snapshot>(std::move(outcome.snapshot.value()));
     }
@@ -239,6 +266,7 @@ bool controller_poller::poll_once() {
     view_.last_good_wall = std::chrono::system_clock::now();
     view_.snapshot = std::move(snapshot);
     view_.json = std::move(json);
+    if (hooks_) view_.drift = std::move(drift);
     return true;
 }
 
@@ -261,7 +289,8 @@ bool controller_poller::run_writes() {
         }
         write_outcome outcome;
         try {
-            outcome = run_job(*job, session, updated ? &*updated : nullptr);
+            outcome = job->task ? run_task(*job, session)
+                                : run_job(*job, session, updated ? &*updated : nullptr);
         } catch (const std::exception& failure) {
             // The write's outcome is not known: the connection is given up, the poller goes on.
             session.conn.reset();
@@ -279,6 +308,23 @@ bool controller_poller::run_writes() {
     view_.connections += static_cast<std::uint64_t>(session.connections);
     view_.max_hold_seconds = std::max(view_.max_hold_seconds, held);
     return session.connected;
+}
+
+write_outcome controller_poller::run_task(const write_job& job, write_session& session) {
+    if (steady_clock::now() >= job.send_by(settings_)) {
+        return not_sent(write_result::timeout, 504,
+                        "not run: the controller was busy for longer than the work could wait "
+                        "(its deadline is " +
+                            std::to_string(settings_.write_deadline.count()) + " ms)");
+    }
+    // The controller has one client slot: the task's own connections need it.
+    if (session.conn && session.conn->is_open()) session.conn->disconnect();
+    session.conn.reset();
+    auto where = settings_.endpoint(address_);
+    where.give_up = job.deadline;
+    job.task(where);
+    ++session.connections;
+    return not_sent(write_result::applied, 200, "");
 }
 
 write_outcome controller_poller::run_job(const write_job& job, write_session& session,
@@ -332,6 +378,16 @@ write_outcome controller_poller::run_job(const write_job& job, write_session& se
 
 void controller_poller::finish_job(write_job job, write_outcome outcome,
                                    std::optional<machine_snapshot> updated) {
+    if (job.task) {
+        {
+            std::lock_guard lock(mutex_);
+            poll_now_ = true;
+        }
+        return answer(job, std::move(outcome));
+    }
+    // The mill's logbook learns of the write before its client does, and before the next
+    // poll of the controller.
+    if (hooks_) hooks_->wrote(address_, job.request, outcome);
     // A read-back changed the snapshot: its JSON is rendered anew, outside the lock, so that a
     // reader after the answer sees what the answer says.
     const bool read_back = outcome.result == write_result::applied ||

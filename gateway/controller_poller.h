@@ -1,7 +1,8 @@
 // One poller per controller: a thread that connects every poll interval, reads a whole
 // snapshot, disconnects, and keeps the last good snapshot with its age. Writes queued from the
-// API are applied between polls, each with its read-back. Readers (any number of HTTP
-// threads) only copy the poller's state: viewers cause no controller traffic.
+// API are applied between polls, each with its read-back, and so is other work that needs the
+// controller's single client slot (the mill's reads and roll-out writes). Readers (any number
+// of HTTP threads) only copy the poller's state: viewers cause no controller traffic.
 #pragma once
 
 #include <array>
@@ -19,6 +20,7 @@
 #include "client/connection.h"
 #include "gateway/addresses.h"
 #include "gateway/controller_view.h"
+#include "gateway/poll_hooks.h"
 #include "gateway/poll_settings.h"
 #include "gateway/snapshot.h"
 #include "gateway/writes.h"
@@ -41,6 +43,9 @@ class controller_poller {
   public:
     // Gets a write's outcome, once.
     using write_done = std::function<void(write_outcome)>;
+    // Work in the controller's slot: it reaches the controller at where (connections of its
+    // own), whose waits end at the work's deadline.
+    using slot_task = std::function<void(const ifc_client::endpoint& where)>;
 
     controller_poller(controller_address address, poll_settings settings);
     ~controller_poller();
@@ -70,6 +75,15 @@ class controller_poller {
     std::optional<steady_clock::time_point> expire_writes(steady_clock::time_point now);
     // Called after a write is queued (the fleet's watch over write deadlines).
     void on_queued(std::function<void()> notify) { on_queued_ = std::move(notify); }
+    // Told of every good poll and every write (before start; may be null).
+    void set_hooks(poll_hooks* hooks) { hooks_ = hooks; }
+    // Sets the drift the view shows at once (after an assignment), until the next poll.
+    void set_drift(std::optional<drift_summary> drift);
+
+    // Queues task as a write is queued, to run on the poller's thread between polls with no
+    // connection of the poller's open meanwhile; done gets 200 once it ran, or why it did not
+    // (429, 503, 504, as a write's). A poll follows it at once. Not counted as a write.
+    void submit_task(slot_task task, write_done done);
 
   private:
     struct write_job {
@@ -77,6 +91,7 @@ class controller_poller {
         write_done done;
         steady_clock::time_point queued;
         steady_clock::time_point deadline;
+        slot_task task{};  // set: work in the slot instead of a write
         // The last moment to start sending it: its deadline less the room for a read-back.
         steady_clock::time_point send_by(const poll_settings& settings) const {
             return deadline - settings.read_back_reserve();
@@ -91,6 +106,8 @@ class controller_poller {
     };
 
     void run(std::chrono::milliseconds first_poll_after);
+    void enqueue(write_job job);
+    write_outcome run_task(const write_job& job, write_session& session);
     bool poll_once();
     void record_internal_failure(const std::string& what);
     void log_change(const std::string& what) const;
@@ -114,6 +131,8 @@ class controller_poller {
     controller_view view_;
     bool stopping_ = false;
     std::function<void()> on_queued_;
+    poll_hooks* hooks_ = nullptr;
+    bool poll_now_ = false;  // a task ran: the next poll comes at once
     std::thread thread_;
 };
 

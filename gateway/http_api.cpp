@@ -7,6 +7,7 @@
 #include "gateway/api_routes.h"
 #include "gateway/http_replies.h"
 #include "gateway/metrics_routes.h"
+#include "gateway/mill_routes.h"
 #include "gateway/page_routes.h"
 #include "gateway/request_guard.h"
 
@@ -44,6 +45,10 @@ class one_reply {
     std::atomic<bool> sent_{false};
 };
 
+// Requests of the mill answered at once; more are answered 503. Each holds at most one page of
+// the logbook, or one export (mill_logbook_routes.cpp), or waits for one machine.
+constexpr int mill_threads = 4;
+
 http_response with_common_headers(http_response response) {
     add_common_headers(response);
     return response;
@@ -51,16 +56,19 @@ http_response with_common_headers(http_response response) {
 
 }  // namespace
 
-http_api::http_api(fleet& machines, const http_settings& settings)
-    : settings_(settings), probes_(std::make_shared<task_pool>(settings.max_probes)) {
+http_api::http_api(fleet& machines, const http_settings& settings, mill_wiring* mill)
+    : settings_(settings),
+      probes_(std::make_shared<task_pool>(settings.max_probes)),
+      mill_work_(std::make_shared<task_pool>(mill ? mill_threads : 0)) {
     add_api_routes(router_, machines, settings_);
+    add_mill_routes(router_, machines, mill, mill_work_);
     add_metrics_routes(router_, machines, settings_, probes_);
     add_page_routes(router_, machines);
 }
 
 http_handlers http_api::handlers() {
     return http_handlers{
-        [this](const http_request& request) -> std::optional<http_response> {
+        [this](http_request& request) -> std::optional<http_response> {
             try {
                 auto refusal = check_request_head(request, settings_);
                 if (refusal) return with_common_headers(std::move(*refusal));
@@ -91,6 +99,7 @@ void http_api::handle(http_request request, reply_function reply) const {
 
 void http_api::stop() {
     probes_->stop();
+    mill_work_->stop();
 }
 
 }  // namespace gateway

@@ -22,6 +22,9 @@ struct http_request {
     header_list headers;
     std::string body;
     std::string peer;  // the client's address
+    // Who makes a write, for the logbook: the name of the token it carried, or "local" when
+    // the gateway takes writes without a token. Set by the request guard.
+    std::string who;
 
     // The value of the first header of that name (names compare without case), or "".
     std::string header(std::string_view name) const;
@@ -55,8 +58,8 @@ using reply_function = std::function<void(http_response)>;
 // What the server asks of the routes.
 struct http_handlers {
     // After the request line and header fields, before any body is read: a refusal (the
-    // server sends it and reads no body), or nothing to go on.
-    std::function<std::optional<http_response>(const http_request&)> check_head;
+    // server sends it and reads no body), or nothing to go on (the request's who then set).
+    std::function<std::optional<http_response>(http_request&)> check_head;
     // The whole request: the answer, now or later, through reply.
     std::function<void(http_request, reply_function)> handle;
     // The answer to a request the server refuses itself (400, 408, 413, 431, 503, ...).

@@ -49,6 +49,14 @@ void http_router::patch(std::string_view pattern, deferred_handler answer) {
     add("PATCH", pattern, std::move(answer));
 }
 
+void http_router::post(std::string_view pattern, deferred_handler answer) {
+    add("POST", pattern, std::move(answer));
+}
+
+void http_router::del(std::string_view pattern, deferred_handler answer) {
+    add("DELETE", pattern, std::move(answer));
+}
+
 void http_router::add(std::string_view method, std::string_view pattern, deferred_handler answer) {
     route r{std::string(method), {}, std::move(answer)};
     for (const std::string_view segment : segments_of(pattern))

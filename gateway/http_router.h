@@ -27,6 +27,8 @@ class http_router {
     void get(std::string_view pattern, handler answer);
     void get_deferred(std::string_view pattern, deferred_handler answer);
     void patch(std::string_view pattern, deferred_handler answer);
+    void post(std::string_view pattern, deferred_handler answer);
+    void del(std::string_view pattern, deferred_handler answer);
 
     // Runs the route of the request and returns true, or returns false when there is none.
     bool dispatch(const http_request& request, reply_function& reply) const;

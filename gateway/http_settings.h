@@ -8,12 +8,14 @@
 #include <vector>
 
 #include "gateway/addresses.h"
+#include "gateway/mill/named_tokens.h"
 
 namespace gateway {
 
 struct http_settings {
     bool read_only = false;
-    std::string token;  // empty: writes need no token
+    // The tokens writes need, each with its name (--token-file); none: writes need no token.
+    mill::token_table tokens;
     // The listener is on loopback: requests without a token must name a loopback host.
     bool loopback = true;
     // Host names (and name:port) requests may carry besides the gateway's own (--allowed-host).

@@ -12,6 +12,7 @@
 #include "gateway/http_api.h"
 #include "gateway/http_server.h"
 #include "gateway/journal.h"
+#include "gateway/mill_wiring.h"
 #include "gateway/options.h"
 
 namespace {
@@ -50,7 +51,21 @@ int main(int argc, char** argv) {
 
     const gateway::http_settings http = settings.http_side();
     gateway::fleet machines(settings.controllers, settings.polls());
-    gateway::http_api api(machines, http);
+    // With a state directory: the library, drift, roll-outs and the logbook. A store that
+    // cannot be used is said once on standard error, and once more when it can again.
+    std::unique_ptr<gateway::mill_wiring> mill;
+    if (!settings.state_dir.empty()) {
+        gateway::mill::mill_options options{settings.state_dir, settings.logbook_days};
+        options.on_health_change = [](const gateway::state::store_health& health) {
+            std::cerr << (health.available()
+                              ? std::string("ifc-gateway: the state is available again\n")
+                              : "ifc-gateway: the state is unavailable: " + health.reason +
+                                    " (the library, the logbook and the roll-outs wait; the "
+                                    "polls go on)\n");
+        };
+        mill = std::make_unique<gateway::mill_wiring>(machines, std::move(options));
+    }
+    gateway::http_api api(machines, http, mill.get());
     gateway::http_server server(http, api.handlers());
 
     const std::string where = settings.listen.host + ":" + std::to_string(settings.listen.port);
@@ -65,7 +80,8 @@ int main(int argc, char** argv) {
     gateway::journal_line("ifc-gateway: listening on http://" + where + "/, " +
                           std::to_string(settings.controllers.size()) +
                           " controller(s), poll every " + poll_text + " s" +
-                          (settings.read_only ? ", read-only" : ""));
+                          (settings.read_only ? ", read-only" : "") +
+                          (mill ? ", state in " + settings.state_dir : ""));
 
     // A stop is a stop: the listener closes, connections waiting for a request are closed,
     // every wait for a controller ends at once (a write under way is answered that the gateway

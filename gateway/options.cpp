@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -30,18 +29,6 @@ std::chrono::milliseconds millis(double seconds) {
 
 double seconds(std::chrono::milliseconds millis) {
     return std::chrono::duration<double>(millis).count();
-}
-
-// The first line of the file without surrounding blanks.
-ifc_client::result<std::string> read_token(const std::string& path) {
-    std::ifstream file(path);
-    if (!file) return bad("cannot read the token file " + path);
-    std::string token;
-    std::getline(file, token);
-    const auto first = token.find_first_not_of(" \t\r");
-    const auto last = token.find_last_not_of(" \t\r");
-    if (first == std::string::npos) return bad("the token file " + path + " is empty");
-    return token.substr(first, last - first + 1);
 }
 
 std::string name_rules() {
@@ -75,7 +62,8 @@ Controllers are given as NAME=HOST[:PORT] (port 9002 by default), with ",group=G
 put them into a group of the fleet page, on the command line or in the config file (one
 "controller = NAME=HOST:PORT,group=GROUP" line each; every option can be written there as
 "name = value"). Writes from the API need a bearer token from --token-file when the
-listener is not on loopback; --read-only turns them off.
+listener is not on loopback; --read-only turns them off. With --state-dir the gateway keeps
+a settings library, a logbook of every change and roll-outs in DIR/gateway.db.
 
 Exit status: 0 after a clean stop (SIGTERM, SIGINT), 1 for a usage or configuration error,
 2 when the listener cannot be opened.
@@ -173,7 +161,15 @@ parse_outcome parse_options(const std::vector<std::string>& args) {
         ->capture_default_str();
     app.add_flag("--read-only", settings.read_only, "refuse every write");
     app.add_option("--token-file", settings.token_file,
-                   "file whose first line is the bearer token writes need");
+                   "file of the bearer tokens writes need: one token, or NAME TOKEN "
+                   "[read-only] lines");
+    app.add_option("--state-dir", settings.state_dir,
+                   "directory of the gateway's state (settings library, logbook, roll-outs); "
+                   "without it the gateway keeps no state");
+    app.add_option("--logbook-days", settings.logbook_days,
+                   "days the logbook keeps an entry (with --state-dir)")
+        ->check(CLI::Range(1, mill::max_logbook_days))
+        ->capture_default_str();
     double write_deadline = seconds(settings.write_deadline);
     app.add_option("--write-deadline", write_deadline,
                    "seconds within which every write is answered, its wait included")
@@ -273,11 +269,11 @@ parse_outcome parse_options(const std::vector<std::string>& args) {
         http.probe_allow.push_back(std::move(*allowed));
     }
     if (!settings.token_file.empty()) {
-        auto token = read_token(settings.token_file);
-        if (!token) return fail(token.failure().detail);
-        settings.token = std::move(token.value());
+        auto tokens = mill::read_token_file(settings.token_file);
+        if (!tokens) return fail("--token-file: " + tokens.failure().detail);
+        settings.tokens = std::move(tokens.value());
     }
-    if (!settings.listen.loopback() && !settings.read_only && settings.token.empty()) {
+    if (!settings.listen.loopback() && !settings.read_only && settings.tokens.tokens.empty()) {
         return fail("writes on a listener outside loopback (" + listen +
                     ") need --token-file; or give --read-only");
     }
@@ -298,7 +294,7 @@ poll_settings options::polls() const {
 http_settings options::http_side() const {
     http_settings side = http;
     side.read_only = read_only;
-    side.token = token;
+    side.tokens = tokens;
     return side;
 }
 

@@ -1,6 +1,6 @@
-// The gateway's settings: where it listens, which controllers it polls and how, and whether
-// and by whom writes may be made. From the command line or a config file with the same
-// entries.
+// The gateway's settings: where it listens, which controllers it polls and how, whether and
+// by whom writes may be made, and where it keeps its state. From the command line or a config file
+// with the same entries.
 #pragma once
 
 #include <chrono>
@@ -13,6 +13,7 @@
 #include "client/result.h"
 #include "gateway/addresses.h"
 #include "gateway/http_settings.h"
+#include "gateway/mill/logbook.h"
 #include "gateway/poll_settings.h"
 
 namespace gateway {
@@ -28,7 +29,11 @@ struct options {
     std::size_t max_queued_writes = poll_settings{}.max_queued_writes;
     bool read_only = false;
     std::string token_file;
-    std::string token;  // read from token_file
+    mill::token_table tokens;  // read from token_file
+    // The state directory (the settings library, the logbook, the roll-outs); empty: the
+    // gateway keeps no state.
+    std::string state_dir;
+    int logbook_days = mill::default_logbook_days;
     // The HTTP side's settings besides read_only and token (which are above).
     http_settings http;
 

@@ -11,16 +11,6 @@ namespace gateway {
 
 namespace {
 
-// Compares without returning early, so that the time taken tells nothing of the token.
-// expected is not empty.
-bool same_secret(std::string_view given, std::string_view expected) {
-    unsigned char differ = given.size() == expected.size() ? 0 : 1;
-    for (std::size_t i = 0; i < given.size(); ++i) {
-        differ |= static_cast<unsigned char>(given[i] ^ expected[i % expected.size()]);
-    }
-    return differ == 0;
-}
-
 bool is_json_type(const std::string& content_type) {
     std::string lower;
     for (char c : content_type)
@@ -58,12 +48,39 @@ std::optional<http_response> refusal(int status, const std::string& message) {
     return error_response(status, message);
 }
 
+bool is_write(const std::string& method) {
+    return method == "PATCH" || method == "POST" || method == "DELETE";
+}
+
+// A body follows the header fields (the server reads it only after these checks).
+bool carries_body(const http_request& request) {
+    if (request.has_header("Transfer-Encoding")) return true;
+    const std::string length = request.header("Content-Length");
+    return !length.empty() && length.find_first_not_of('0') != std::string::npos;
+}
+
+// A write without a type: a browser sends one without asking first only from a form (which
+// always has a type) or a script, whose Origin then names its own site.
+bool same_origin(const http_request& request) {
+    if (!request.has_header("Origin")) return true;
+    const std::string origin = request.header("Origin");
+    const std::string host = request.header("Host");
+    return !host.empty() && (origin == "http://" + host || origin == "https://" + host);
+}
+
+// The token of an Authorization field, or "" when it carries none.
+std::string_view bearer_token(const std::string& authorization) {
+    constexpr std::string_view scheme = "Bearer ";
+    if (!authorization.starts_with(scheme)) return {};
+    return std::string_view(authorization).substr(scheme.size());
+}
+
 }  // namespace
 
-std::optional<http_response> check_request_head(const http_request& request,
+std::optional<http_response> check_request_head(http_request& request,
                                                 const http_settings& settings) {
     const std::string& method = request.method;
-    const bool write = method == "PATCH";
+    const bool write = is_write(method);
     if (!write && method != "GET" && method != "HEAD") {
         auto refused =
             error_response(405, "the method " + method + " is not one the gateway answers (" +
@@ -76,7 +93,7 @@ std::optional<http_response> check_request_head(const http_request& request,
         return refusal(
             415, "compressed request bodies are not taken (Content-Encoding: " + coding + ")");
     }
-    if ((settings.token.empty() || !settings.allowed_hosts.empty()) &&
+    if ((settings.tokens.tokens.empty() || !settings.allowed_hosts.empty()) &&
         !host_allowed(request.header("Host"), settings)) {
         return refusal(403, settings.loopback
                                 ? "this gateway answers requests that address it by a loopback "
@@ -89,19 +106,31 @@ std::optional<http_response> check_request_head(const http_request& request,
     if (settings.read_only) {
         return refusal(403, "writes are turned off (the gateway runs with --read-only)");
     }
-    if (!settings.token.empty()) {
+    if (settings.tokens.tokens.empty()) {
+        request.who = "local";
+    } else {
         const std::string auth = request.header("Authorization");
-        constexpr std::string_view scheme = "Bearer ";
-        if (!auth.starts_with(scheme) ||
-            !same_secret(std::string_view(auth).substr(scheme.size()), settings.token)) {
+        const mill::named_token* token = settings.tokens.find(bearer_token(auth));
+        if (token == nullptr) {
             auto refused = error_response(
-                401, "writes need the gateway's bearer token (Authorization: Bearer ...)");
+                401, "writes need one of the gateway's bearer tokens (Authorization: Bearer ...)");
             refused.set_header("WWW-Authenticate", "Bearer");
             return refused;
         }
+        if (token->read_only) {
+            return refusal(403, "the token " + token->name + " may read but not write");
+        }
+        request.who = token->name;
     }
-    if (!is_json_type(request.header("Content-Type"))) {
-        return refusal(415, "writes take a JSON object: Content-Type must be application/json");
+    if (method == "PATCH" || carries_body(request)) {
+        if (!is_json_type(request.header("Content-Type"))) {
+            return refusal(415, "writes take a JSON object: Content-Type must be application/json");
+        }
+    } else if (request.has_header("Content-Type") ? !is_json_type(request.header("Content-Type"))
+                                                  : !same_origin(request)) {
+        return refusal(403,
+                       "a write without a body must come from the gateway's own pages or a "
+                       "program: send it with Content-Type: application/json");
     }
     return std::nullopt;
 }

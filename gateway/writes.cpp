@@ -9,6 +9,8 @@
 #include "gateway/controller_json.h"
 #include "gateway/peer_text.h"
 #include "gateway/strict_json.h"
+#include "gateway/write_reason.h"
+#include "gateway/written_setting.h"
 
 namespace gateway {
 
@@ -88,7 +90,8 @@ ifc_client::result<histogram_choice> parse_choice(const std::string& side, const
 }
 
 ifc_client::result<write_request> parse_histogram_selection(const json& body) {
-    write_request request{write_target::histogram_selection, 0, {}, {}, {}};
+    write_request request;
+    request.target = write_target::histogram_selection;
     for (const auto& [key, value] : body.items()) {
         if (key != "left" && key != "right") {
             return bad_request("unknown key \"" + key + "\" (known: left, right)");
@@ -182,6 +185,9 @@ write_outcome apply_line_write(ifc_client::connection& conn, const write_request
     if (!report) return failed(report.failure());
     write_outcome outcome = from_report(report.value(), part);
     outcome.reply["changes"] = change_list(report.value(), request.changes);
+    outcome.written =
+        written_setting{line_document(request.target, request.colour, report->before.line),
+                        line_document(request.target, request.colour, report->after.line)};
     return outcome;
 }
 
@@ -189,6 +195,7 @@ write_outcome apply_histogram_selection(ifc_client::connection& conn, const writ
                                         machine_snapshot* snapshot) {
     auto now = ifc_client::read_histogram_selection(conn);
     if (!now) return failed(now.failure());
+    const ifc_client::settings_document before = choice_document(now.value());
     bool applied = true;
     bool written = false;  // a side has been written: a later failure leaves the outcome open
     const std::pair<ifc_client::histogram_side, const std::optional<histogram_choice>*> sides[] = {
@@ -221,6 +228,7 @@ write_outcome apply_histogram_selection(ifc_client::connection& conn, const writ
     }
     outcome.reply["applied"] = applied;
     outcome.reply["values"] = histogram_selection_json(now.value());
+    outcome.written = written_setting{before, choice_document(now.value())};
     if (snapshot) snapshot->histogram_selection = now.value();
     return outcome;
 }
@@ -346,22 +354,30 @@ write_outcome unknown_outcome(const error& failure, const write_request& request
 
 ifc_client::result<write_request> parse_write(write_target target, int colour,
                                               std::string_view body) {
-    const auto strict = parse_strict_json(body);
+    auto strict = parse_strict_json(body);
     if (!strict) return strict.failure();
-    const json& parsed = strict.value();
+    json& parsed = strict.value();
     if (!parsed.is_object()) {
         return bad_request("the body must be a JSON object of the keys to change");
     }
+    auto reason = take_reason(parsed);
+    if (!reason) return reason.failure();
     if (parsed.empty()) return bad_request("nothing to change: the object has no keys");
     if ((target == write_target::targets || target == write_target::valves) &&
         !cmd::is_colour(colour)) {
         return bad_request("colour " + std::to_string(colour) + " is not a colour number " +
                            cmd::colour_range_text());
     }
-    if (target == write_target::histogram_selection) return parse_histogram_selection(parsed);
+    if (target == write_target::histogram_selection) {
+        auto request = parse_histogram_selection(parsed);
+        if (request) request->reason = std::move(reason.value());
+        return request;
+    }
 
     const target_keys keys = keys_of_target(target);
-    write_request request{target, colour, {}, {}, {}};
+    write_request request;
+    request.target = target;
+    request.colour = colour;
     for (const auto& [key, value] : parsed.items()) {
         const auto number = whole_number(value);
         if (!number) {
@@ -375,6 +391,7 @@ ifc_client::result<write_request> parse_write(write_target target, int colour,
     if (auto fits = ifc_client::check_ranges(keys.setting, request.changes); !fits) {
         return fits.failure();
     }
+    request.reason = std::move(reason.value());
     return request;
 }
 

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "client/connection.h"
+#include "client/settings_document.h"
 #include "client/token_line.h"
 #include "gateway/snapshot.h"
 
@@ -30,6 +31,18 @@ struct write_request {
     std::vector<ifc_client::change> changes;
     std::optional<histogram_choice> left;
     std::optional<histogram_choice> right;
+    // For the logbook: why (the body's optional "reason"), who (http_request::who) and from
+    // which address.
+    std::string reason{};
+    std::string who{};
+    std::string address{};
+};
+
+// The setting a write read first and read back, each as a settings document holding that line
+// only: what the logbook records of the write.
+struct written_setting {
+    ifc_client::settings_document before;
+    ifc_client::settings_document after;
 };
 
 // unknown: the request went out whole but its end did not come back; busy: refused at once
@@ -50,13 +63,16 @@ struct write_outcome {
     nlohmann::ordered_json reply;  // the JSON answer, "message" included where there is one
     // unknown: the failure after the request went out.
     std::optional<ifc_client::error> unknown_cause;
+    // Set when the write read the setting first and back after it (applied, not applied).
+    std::optional<written_setting> written;
 };
 
 // A refusal (400) with its reason.
 write_outcome refused(std::string message);
 
 // The request a JSON body asks for, or the reason it is refused (errc::bad_request): a body
-// that is not an object of known keys with whole numbers in their ranges, or nothing to change.
+// that is not an object of known keys with whole numbers in their ranges (and an optional
+// "reason", write_reason.h), or nothing to change.
 ifc_client::result<write_request> parse_write(write_target target, int colour,
                                               std::string_view body);
 

@@ -27,9 +27,17 @@ gateway::http_settings read_only_http() {
     return http;
 }
 
+// A token file of today's form: one token.
+gateway::mill::token_table one_token(std::string token) {
+    gateway::mill::token_table table;
+    if (!token.empty()) table.tokens.push_back({"token", std::move(token), false});
+    table.single = true;
+    return table;
+}
+
 gateway::http_settings http_with_token(std::string token) {
     gateway::http_settings http;
-    http.token = std::move(token);
+    http.tokens = one_token(std::move(token));
     return http;
 }
 
@@ -133,7 +141,7 @@ TEST_F(GatewayHttp, ReadsNameAHostTheGatewayTakes) {
         gateway::http_settings http;
         http.loopback = c.loopback;
         http.read_only = !c.loopback;
-        http.token = c.token;
+        http.tokens = one_token(c.token);
         if (*c.allowed) http.allowed_hosts.push_back(c.allowed);
         test_support::gateway_harness gateway({local_controller("loom1", server.port())},
                                               test_support::fast_polls(), http);

@@ -101,7 +101,8 @@ TEST(GatewayOptions, WritesOutsideLoopbackNeedATokenOrReadOnly) {
     test_support::write_file(dir.file("token"), "  s3cret \n");
     const auto with_token = parse({"--listen", "0.0.0.0:8090", "--token-file", dir.file("token")});
     ASSERT_TRUE(with_token.settings);
-    EXPECT_EQ(with_token.settings->token, "s3cret");
+    ASSERT_EQ(with_token.settings->tokens.tokens.size(), 1u);
+    EXPECT_EQ(with_token.settings->tokens.tokens[0].token, "s3cret");
     test_support::write_file(dir.file("empty"), "\n");
     EXPECT_FALSE(parse({"--token-file", dir.file("empty")}).settings);
     EXPECT_FALSE(parse({"--token-file", dir.file("missing")}).settings);
@@ -152,7 +153,10 @@ TEST(GatewayOptions, ShippedExampleConfigurationHoldsWithItsExamplesTurnedOn) {
     std::string text;
     std::istringstream lines(*example);
     for (std::string line; std::getline(lines, line);)
-        text += (line.starts_with("# controller = ") ? line.substr(2) : line) + "\n";
+        text += (line.starts_with("# controller = ") || line.starts_with("# logbook-days = ")
+                     ? line.substr(2)
+                     : line) +
+                "\n";
     test_support::temp_dir dir;
     test_support::write_file(dir.file("gateway.conf"), text);
     const auto parsed = parse({"--config", dir.file("gateway.conf")});
@@ -162,6 +166,44 @@ TEST(GatewayOptions, ShippedExampleConfigurationHoldsWithItsExamplesTurnedOn) {
     EXPECT_EQ(parsed.settings->controllers[1].name, "loom1");
     EXPECT_EQ(parsed.settings->controllers[1].group, "hall1");
     EXPECT_EQ(parsed.settings->controllers[2].group, "hall1");
+    EXPECT_EQ(parsed.settings->logbook_days, 365);
+}
+
+TEST(GatewayOptions, StateDirectoryAndLogbookRetention) {
+    const auto none = parse({});
+    ASSERT_TRUE(none.settings);
+    EXPECT_EQ(none.settings->state_dir, "");
+    EXPECT_EQ(none.settings->logbook_days, 365);
+    const auto given = parse({"--state-dir", "/var/lib/ifc-gateway", "--logbook-days", "90"});
+    ASSERT_TRUE(given.settings) << given.output;
+    EXPECT_EQ(given.settings->state_dir, "/var/lib/ifc-gateway");
+    EXPECT_EQ(given.settings->logbook_days, 90);
+    for (const char* days : {"0", "36501", "-1", "a year"}) {
+        const auto refused = parse({"--state-dir", "/tmp/x", "--logbook-days", days});
+        EXPECT_FALSE(refused.settings) << days;
+        EXPECT_EQ(refused.exit_status, 1) << days;
+    }
+    EXPECT_TRUE(parse({"--logbook-days", "36500"}).settings);
+}
+
+// The token file in either form: today's single token, or named tokens (some read-only); a
+// file of neither form is refused with its line.
+TEST(GatewayOptions, TokenFileOfNamedTokens) {
+    test_support::temp_dir dir;
+    test_support::write_file(dir.file("tokens"),
+                             "# the mill's people\nanna 0f3c9a1e\nmes 9b2e4d7a read-only\n");
+    const auto named = parse({"--listen", "0.0.0.0:8090", "--token-file", dir.file("tokens")});
+    ASSERT_TRUE(named.settings) << named.output;
+    const auto& tokens = named.settings->http_side().tokens.tokens;
+    ASSERT_EQ(tokens.size(), 2u);
+    EXPECT_EQ(tokens[0].name, "anna");
+    EXPECT_FALSE(tokens[0].read_only);
+    EXPECT_EQ(tokens[1].name, "mes");
+    EXPECT_TRUE(tokens[1].read_only);
+    test_support::write_file(dir.file("bad"), "anna 0f3c9a1e\nben\n");
+    const auto bad = parse({"--token-file", dir.file("bad")});
+    EXPECT_FALSE(bad.settings);
+    EXPECT_NE(bad.output.find(":2:"), std::string::npos) << bad.output;
 }
 
 TEST(GatewayOptions, BoundsAndReachAreReadAndChecked) {

@@ -147,12 +147,14 @@ TEST(Install, StagedWithDestdirForPrefixUsr) {
     EXPECT_EQ(unit_setting(unit, "CapabilityBoundingSet"), "");
     EXPECT_NE(unit.find("file:/usr/share/doc/ifc-server/protocol.md"), std::string::npos);
 
-    // The gateway: its unit reads the configuration from /etc and keeps no state.
+    // The gateway: its unit reads the configuration from /etc and keeps its state in
+    // /var/lib/ifc-gateway.
     const std::string gateway = read_file(usr + gateway_unit_relative).value_or("");
     EXPECT_EQ(unit_setting(gateway, "ExecStart"),
-              "/usr/bin/ifc-gateway --config /etc/ifc-gateway.conf");
+              "/usr/bin/ifc-gateway --config /etc/ifc-gateway.conf --state-dir "
+              "/var/lib/ifc-gateway");
     EXPECT_EQ(unit_setting(gateway, "DynamicUser"), "yes");
-    EXPECT_EQ(unit_setting(gateway, "StateDirectory"), std::nullopt);
+    EXPECT_EQ(unit_setting(gateway, "StateDirectory"), "ifc-gateway");
     EXPECT_EQ(unit_setting(gateway, "CapabilityBoundingSet"), "");
     const std::string config = read_file(stage.path() + "/etc/ifc-gateway.conf").value_or("");
     EXPECT_NE(config.find("\nlisten = 127.0.0.1:8090\n"), std::string::npos);
@@ -169,7 +171,8 @@ TEST(Install, UnitOfPrefixPassesSystemdVerify) {
 
     const std::string gateway = read_file(prefix.file(gateway_unit_relative)).value_or("");
     EXPECT_EQ(unit_setting(gateway, "ExecStart"),
-              prefix.file("bin/ifc-gateway") + " --config " + prefix.file("etc/ifc-gateway.conf"));
+              prefix.file("bin/ifc-gateway") + " --config " + prefix.file("etc/ifc-gateway.conf") +
+                  " --state-dir /var/lib/ifc-gateway");
 
     const std::string analyze = test_support::find_in_path("systemd-analyze");
     if (analyze.empty()) GTEST_SKIP() << "systemd-analyze is not installed";

@@ -17,9 +17,13 @@ gateway::controller_address local_controller(std::string name, std::uint16_t por
 }
 
 gateway_harness::gateway_harness(std::vector<gateway::controller_address> controllers,
-                                 gateway::poll_settings polls, gateway::http_settings http)
+                                 gateway::poll_settings polls, gateway::http_settings http,
+                                 std::string state_dir)
     : fleet_(std::make_unique<gateway::fleet>(controllers, polls)),
-      api_(std::make_unique<gateway::http_api>(*fleet_, http)),
+      mill_(state_dir.empty() ? nullptr
+                              : std::make_unique<gateway::mill_wiring>(
+                                    *fleet_, gateway::mill::mill_options{state_dir})),
+      api_(std::make_unique<gateway::http_api>(*fleet_, http, mill_.get())),
       server_(std::make_unique<gateway::http_server>(http, api_->handlers())) {
     std::string why;
     if (!server_->listen("127.0.0.1", 0, why)) {

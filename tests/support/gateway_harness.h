@@ -14,6 +14,7 @@
 #include "gateway/fleet.h"
 #include "gateway/http_api.h"
 #include "gateway/http_server.h"
+#include "gateway/mill_wiring.h"
 
 namespace test_support {
 
@@ -22,8 +23,10 @@ gateway::poll_settings fast_polls();
 
 class gateway_harness {
   public:
+    // state_dir: the gateway keeps its state there (--state-dir); empty: none.
     gateway_harness(std::vector<gateway::controller_address> controllers,
-                    gateway::poll_settings polls = fast_polls(), gateway::http_settings http = {});
+                    gateway::poll_settings polls = fast_polls(), gateway::http_settings http = {},
+                    std::string state_dir = {});
     ~gateway_harness();
     gateway_harness(const gateway_harness&) = delete;
     gateway_harness& operator=(const gateway_harness&) = delete;
@@ -31,6 +34,8 @@ class gateway_harness {
     std::uint16_t port() const { return port_; }
     gateway::fleet& machines() { return *fleet_; }
     gateway::http_server& server() { return *server_; }
+    // nullptr without a state directory.
+    gateway::mill_wiring* mill() { return mill_.get(); }
     httplib::Client client() const;
 
     // Waits, bounded, until every controller has been polled at least once.
@@ -41,6 +46,7 @@ class gateway_harness {
 
   private:
     std::unique_ptr<gateway::fleet> fleet_;
+    std::unique_ptr<gateway::mill_wiring> mill_;
     std::unique_ptr<gateway::http_api> api_;
     std::unique_ptr<gateway::http_server> server_;
     std::uint16_t port_ = 0;
