@@ -91,6 +91,8 @@
 
   function renderColourChoice(numbers) {
     const choice = $("colour-choice");
+    // A new answer (a machine's values changed) rebuilds the buttons: the focus stays where it was.
+    const focused = choice.contains(document.activeElement) ? document.activeElement.id : null;
     choice.replaceChildren(...numbers.map((c) => {
       const id = `colour-${c}`;
       const n = differencesIn(c);
@@ -106,6 +108,7 @@
                 el("label", { for: id }, `Colour ${c}`,
                    n ? el("span", { class: "colour-count" }, ` · ${n} differ${n === 1 ? "s" : ""}`) : ""));
     }));
+    if (focused) $(focused)?.focus();
   }
 
   // A wide band in the drift colour under the arc of each valve that differs, and a mark on its

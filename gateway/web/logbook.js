@@ -66,7 +66,8 @@
   }
 
   function whenCell(e) {
-    if (e.since) return [mill.timeNode(e.at), el("span", { class: "cell-note" }, " seen between ", mill.timeNode(e.since), " and then")];
+    // An outside change happened between the poll before (since) and the poll that saw it (at).
+    if (e.since) return [mill.timeNode(e.at), el("span", { class: "cell-note" }, "after the poll of ", mill.timeNode(e.since))];
     return mill.timeNode(e.at);
   }
 

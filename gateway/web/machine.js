@@ -310,19 +310,22 @@
     document.body.classList.toggle("is-stale", Boolean(warning));
   }
 
-  // The differences from the library version assigned to the machine (none: no assignment).
+  // The differences from the library version assigned to the machine, when the gateway keeps a
+  // state (the API answers null without an assignment, and the section stays hidden).
+  let keepsState = false;
   let driftText = "";
-  async function refreshDrift(summary) {
+  async function refreshDrift() {
+    if (!keepsState) return;
     const section = $("drift-section");
-    if (!summary || !summary.version) {
-      section.hidden = true;
-      driftText = "";
-      return;
-    }
     const { status, body } = await panel.fetchJSON(`${api}/drift`);
     if (status !== 200 || !body) {
       section.hidden = status === 200;
-      if (status !== 200) $("drift-summary").textContent = mill.unavailableText(status, body);
+      driftText = "";
+      if (status !== 200) {
+        $("drift-summary").className = "drift-summary";
+        $("drift-summary").textContent = mill.unavailableText(status, body);
+        $("drift-table").hidden = true;
+      }
       return;
     }
     const text = JSON.stringify(body);
@@ -356,14 +359,17 @@
         snapshot = fresh;
         render();
       }
-      refreshDrift(fresh.drift);
+      refreshDrift();
     } catch (e) {
       panel.setBanner($("banner"), "The gateway does not answer; the values shown may be out of date.");
       document.body.classList.add("is-stale");
     }
   }
 
-  mill.revealLinks();
+  mill.revealLinks().then((available) => {
+    keepsState = available;
+    refreshDrift();
+  });
   $("machine-logbook").href = `/logbook?controller=${encodeURIComponent(name)}`;
   panel.loadGateway().then((g) => {
     writable = !g.read_only;

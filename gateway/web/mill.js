@@ -7,12 +7,13 @@ const mill = (() => {
   const { el } = panel;
 
   // The mill's links (the element with the id mill-links) on the fleet and machine pages: shown
-  // only when the gateway keeps a state, i.e. when GET /api/state answers 200.
+  // only when the gateway keeps a state, i.e. when GET /api/state answers 200. Resolves to
+  // whether it does.
   async function revealLinks() {
-    const links = document.getElementById("mill-links");
-    if (!links) return;
     const answer = await panel.fetchJSON("/api/state");
-    links.hidden = answer.status !== 200;
+    const links = document.getElementById("mill-links");
+    if (links) links.hidden = answer.status !== 200;
+    return answer.status === 200;
   }
 
   // Why the mill's data cannot be shown, from an answer of its API that is not 2xx.
@@ -30,7 +31,9 @@ const mill = (() => {
   // banner says why it is unavailable). Resolves to {gateway, available}.
   async function startPage() {
     const gateway = await panel.loadGateway();
-    panel.tokenField(document.getElementById("token-slot"));
+    // Pages that write have a place for the token in their header; the others need none.
+    const slot = document.getElementById("token-slot");
+    if (slot) panel.tokenField(slot);
     const answer = await panel.fetchJSON("/api/state");
     const banner = document.getElementById("banner");
     let available = answer.status === 200;

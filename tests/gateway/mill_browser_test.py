@@ -207,9 +207,9 @@ def main():
         driver.get(base + "/machines/loom1")
         wait.until(lambda d: d.find_element(By.ID, "drift-section").is_displayed())
         wait_text("drift-summary", "differs")
-        rows = [r.text for r in driver.find_elements(By.CSS_SELECTOR, "#drift-table tbody tr")]
-        check(len(rows) == 1 and "colour 2 main_on 90 → 100" in rows[0],
-              f"the machine page lists the difference in words ({rows})")
+        listed = [r["text"] for r in rows("#drift-table tbody tr")]
+        check(len(listed) == 1 and "colour 2 main_on 90 → 100" in listed[0],
+              f"the machine page lists the difference in words ({listed})")
         check(driver.find_element(By.ID, "mill-links").is_displayed(), "the machine page links to the mill's pages")
         driver.execute_script("document.getElementById('drift-section').scrollIntoView()")
         screenshot("machine-drift-1280x800")
@@ -251,7 +251,7 @@ def main():
         wait_text("verdict", "difference")
         fits_a_phone("compare")
         screenshot("compare-390x844")
-        driver.execute_script("document.getElementById('dial-b').scrollIntoView()")
+        driver.execute_script("document.getElementById('figure-b').scrollIntoView()")
         screenshot("compare-dial-b-390x844")
         set_viewport(driver, 1280, 800)
         Select(driver.find_element(By.ID, "side-b")).select_by_value("@loom2")
@@ -319,7 +319,7 @@ def main():
               and "back to denim-12" in entries[0][1] and f"Roll-out {rollout_id}" in entries[0][1],
               "the gateway's write says who, why and its roll-out")
         check("90 → 100" in entries[1][1] and "at the machine or by another client" in entries[1][1]
-              and "seen between" in entries[1][1], "the outside change says where and between which polls")
+              and "after the poll of" in entries[1][1], "the outside change says where and between which polls")
         check(Select(driver.find_element(By.ID, "f-controller")).first_selected_option.text == "loom1"
               and driver.find_element(By.ID, "f-key").get_attribute("value") == "main_on",
               "the filters in the address fill the form")
