@@ -61,7 +61,7 @@ std::optional<int> colour_number(const std::string& text) {
 // Checks the write and queues it; the answer comes when the controller has taken it (or the
 // write's deadline has passed), without holding a thread meanwhile.
 void answer_write(controller_poller& poller, write_target target, const std::string& colour_text,
-                  const std::string& body, reply_function reply) {
+                  const http_request& req, reply_function reply) {
     http_response res;
     int colour = 0;
     if (!colour_text.empty()) {
@@ -75,12 +75,15 @@ void answer_write(controller_poller& poller, write_target target, const std::str
         }
         colour = *number;
     }
-    auto request = parse_write(target, colour, body);
+    auto request = parse_write(target, colour, req.body);
     if (!request) {
         poller.count_refused();
         send_error(res, 400, request.failure().detail);
         return reply(std::move(res));
     }
+    // For the logbook, when the gateway keeps one.
+    request->who = req.who;
+    request->address = req.peer;
     poller.submit(std::move(request.value()), [reply = std::move(reply)](write_outcome outcome) {
         http_response answer;
         send_json(answer, outcome.status, json_text(outcome.reply));
@@ -150,7 +153,7 @@ void add_writes(http_router& router, fleet& machines) {
             http_response res;
             controller_poller* poller = named_controller(machines, parts[0], res);
             if (!poller) return reply(std::move(res));
-            answer_write(*poller, route.target, route.per_colour ? parts[1] : "", req.body,
+            answer_write(*poller, route.target, route.per_colour ? parts[1] : "", req,
                          std::move(reply));
         });
     }

@@ -187,6 +187,7 @@ std::string controller_json::whole(const controller_header& header,
                                    const controller_json* rendered) {
     object_text body(header_size + (rendered ? rendered->members_size_ : 0));
     body.add_members(header_json(header));
+    body.add("drift", drift_json(header.drift).dump());
     for (std::size_t i = 0; i < snapshot_members.size(); ++i)
         body.add(snapshot_members[i].name,
                  rendered ? std::string_view(rendered->members_[i]) : null_text);

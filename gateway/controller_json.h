@@ -56,7 +56,8 @@ class controller_json {
     // The fleet list's entry: the header, "group" and "drift" (null when there is none),
     // "status" and the left "histogram" as a card shows it (both null without a snapshot).
     static std::string list_entry(const controller_header& header, const controller_json* rendered);
-    // The whole controller: the header, then the snapshot's members (each null without one).
+    // The whole controller: the header and its drift, then the snapshot's members (each null
+    // without one).
     static std::string whole(const controller_header& header, const controller_json* rendered);
     // [entry,...] of list entries.
     static std::string list(std::span<const std::string> entries);

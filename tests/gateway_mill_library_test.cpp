@@ -202,7 +202,8 @@ TEST_F(GatewayMillLibrary, DriftAppearsWhenAMachineChangesAndGoesWhenItIsChanged
     const auto differs = test_support::wait_json(
         *client, "/api/controllers/loom2/drift",
         [](const json_answer& a) { return a.body.value("values", 0) == 1; });
-    EXPECT_EQ(differs.body["summary"], "1 value differs from denim-12 v1");
+    ASSERT_TRUE(differs.body.is_object()) << differs.text;
+    EXPECT_EQ(differs.body["summary"], "1 value differs from denim-12 v1") << differs.text;
     EXPECT_EQ(differs.body["differences"][0]["key"], "main_on");
     EXPECT_EQ(differs.body["differences"][0]["to"], 111);
     EXPECT_TRUE(test_support::wait_until([&] { return listed_drift(1)["differences"] == 1; }, 5s));
