@@ -1,5 +1,6 @@
-// The web panel: the fleet page at /, a machine's page at /machines/NAME and their files under
-// /static/, all compiled into the binary.
+// The web panel: the fleet page at /, a machine's page at /machines/NAME, the mill's pages
+// (/library, /compare, /rollouts, /rollouts/ID, /logbook) and their files under /static/, all
+// compiled into the binary.
 #pragma once
 
 #include "gateway/fleet.h"

@@ -264,6 +264,15 @@ TEST_F(GatewayHttp, PagesAndTheirFilesAreServedFromTheBinary) {
         {"/static/dial.js", 200, "text/javascript; charset=utf-8", "arcPath"},
         {"/static/panel.css", 200, "text/css; charset=utf-8", "--focus"},
         {"/static/none.js", 404, "text/plain", "not found"},
+        // The mill's pages are served whether or not the gateway keeps a state: each says why
+        // it shows nothing without one.
+        {"/library", 200, "text/html; charset=utf-8", "library.js"},
+        {"/compare", 200, "text/html; charset=utf-8", "compare.js"},
+        {"/rollouts", 200, "text/html; charset=utf-8", "rollouts.js"},
+        {"/rollouts/12", 200, "text/html; charset=utf-8", "rollout.js"},
+        {"/rollouts/first", 404, "text/plain", "first"},
+        {"/logbook", 200, "text/html; charset=utf-8", "logbook.js"},
+        {"/static/mill.js", 200, "text/javascript; charset=utf-8", "revealLinks"},
     };
     for (const auto& p : pages) {
         auto r = client.Get(p.path);

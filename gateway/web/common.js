@@ -1,4 +1,4 @@
-// Shared by the fleet and machine pages: building elements, talking to the API, the banner.
+// Shared by every page of the panel: building elements, talking to the API, the banner.
 "use strict";
 
 const panel = (() => {
@@ -36,13 +36,32 @@ const panel = (() => {
     return body;
   }
 
-  // A write; resolves to {status, body} whatever the outcome, so the caller can show it.
-  async function patchJSON(path, object) {
-    const headers = { "Content-Type": "application/json" };
+  // A read that resolves to {status, body} whatever the outcome (status 0: no answer), for a
+  // page that says why something is not there.
+  async function fetchJSON(path) {
+    try {
+      const response = await fetch(path, { cache: "no-store" });
+      let body = null;
+      try { body = await response.json(); } catch (e) { body = { message: response.statusText }; }
+      return { status: response.status, body };
+    } catch (e) {
+      return { status: 0, body: { message: "the gateway does not answer" } };
+    }
+  }
+
+  // A write (PATCH, POST, DELETE); resolves to {status, body} whatever the outcome, so the
+  // caller can show it. object null: a request without a body.
+  async function sendJSON(method, path, object) {
+    const headers = {};
     const token = sessionStorage.getItem(tokenKey);
     if (token) headers.Authorization = "Bearer " + token;
+    const request = { method, headers, cache: "no-store" };
+    if (object !== null && object !== undefined) {
+      headers["Content-Type"] = "application/json";
+      request.body = JSON.stringify(object);
+    }
     try {
-      const response = await fetch(path, { method: "PATCH", headers, body: JSON.stringify(object) });
+      const response = await fetch(path, request);
       let body = {};
       try { body = await response.json(); } catch (e) { body = { message: response.statusText }; }
       return { status: response.status, body };
@@ -50,6 +69,8 @@ const panel = (() => {
       return { status: 0, body: { message: "the gateway does not answer" } };
     }
   }
+
+  function patchJSON(path, object) { return sendJSON("PATCH", path, object); }
 
   function describeAge(seconds) {
     if (seconds === null || seconds === undefined) return "never";
@@ -152,6 +173,6 @@ const panel = (() => {
     return svg;
   }
 
-  return { el, getJSON, patchJSON, loadGateway, describeAge, stateOf, summarize, describeDrift, setBanner,
+  return { el, getJSON, fetchJSON, sendJSON, patchJSON, loadGateway, describeAge, stateOf, summarize, describeDrift, setBanner,
            tokenField, tokenGiven, barChart, gateway: () => gateway, allStates };
 })();

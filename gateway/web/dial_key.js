@@ -55,8 +55,10 @@ const dialKey = (() => {
   }
 
   // Builds the key into container once; update() fills it in on every redraw.
-  // pick(name, how): how is "focus" (follows the focus) or "press".
-  function create(container, pick) {
+  // pick(name, how): how is "focus" (follows the focus) or "press". hint: the readout's words
+  // while no valve is picked out.
+  const defaultHint = "Tap an arc or a name, or focus a row of the table, to pick out a valve.";
+  function create(container, pick, { hint = defaultHint } = {}) {
     const list = el("ul", { class: "key-rings", role: "toolbar", "aria-orientation": "vertical",
                             "aria-label": "Rings of the dial, outermost first" });
     const marks = el("ul", { class: "key-marks", "aria-label": "Timing lines" });
@@ -103,8 +105,7 @@ const dialKey = (() => {
            el("span", { class: "key-name" }, mark.label), el("span", { class: "key-angles" }, `${mark.angle}°`))));
 
       const ring = rings.find((r) => r.name === highlighted);
-      const words = ring ? dial.describe(ring)
-                         : "Tap an arc or a name, or focus a row of the table, to pick out a valve.";
+      const words = ring ? dial.describe(ring) : hint;
       if (readout.textContent !== words) readout.textContent = words;
       readout.classList.toggle("picked", Boolean(ring));
     }

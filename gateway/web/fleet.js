@@ -364,6 +364,7 @@
     }
   }
 
+  mill.revealLinks();
   panel.loadGateway().then((g) => {
     refresh();
     setInterval(refresh, Math.max(1, g.poll_seconds || 2) * 1000);

@@ -310,6 +310,45 @@
     document.body.classList.toggle("is-stale", Boolean(warning));
   }
 
+  // The differences from the library version assigned to the machine, when the gateway keeps a
+  // state (the API answers null without an assignment, and the section stays hidden).
+  let keepsState = false;
+  let driftText = "";
+  async function refreshDrift() {
+    if (!keepsState) return;
+    const section = $("drift-section");
+    const { status, body } = await panel.fetchJSON(`${api}/drift`);
+    if (status !== 200 || !body) {
+      section.hidden = status === 200;
+      driftText = "";
+      if (status !== 200) {
+        $("drift-summary").className = "drift-summary";
+        $("drift-summary").textContent = mill.unavailableText(status, body);
+        $("drift-table").hidden = true;
+      }
+      return;
+    }
+    const text = JSON.stringify(body);
+    section.hidden = false;
+    if (text === driftText) return;
+    driftText = text;
+    const summaryLine = $("drift-summary");
+    summaryLine.className = `drift-summary ${body.matches ? "matches" : "differs"}`;
+    summaryLine.textContent = body.matches ? `This machine holds the settings of ${body.label}.`
+                                           : `${body.summary}:`;
+    $("drift-head-version").textContent = body.label;
+    const sides = { first: body.label, second: "this machine" };
+    $("drift-table").hidden = body.differences.length === 0;
+    $("drift-table").querySelector("tbody").replaceChildren(...body.differences.map((d) => el("tr", { class: "differs" },
+      el("th", { scope: "row", "data-label": "Setting" }, d.only_in ? `${mill.placeText(d)} ${d.section}` : `${mill.placeText(d)} ${d.key}`),
+      el("td", { "data-label": body.label }, d.only_in ? (d.only_in === "first" ? "holds it" : "–") : mill.valueText(d.section, d.from)),
+      el("td", { "data-label": "This machine", class: "value-differs" },
+         d.only_in ? (d.only_in === "second" ? "holds it" : "–") : mill.valueText(d.section, d.to)),
+      el("td", { "data-label": "In words" }, mill.changeText(d, sides)))));
+    $("drift-compare").href = `/compare?a=${encodeURIComponent(body.style)}/${body.version}&b=@${encodeURIComponent(name)}`;
+    $("drift-compare").textContent = `Compare with ${body.label}, both dials side by side`;
+  }
+
   async function refresh() {
     const writesBefore = writesAnswered;
     try {
@@ -320,12 +359,18 @@
         snapshot = fresh;
         render();
       }
+      refreshDrift();
     } catch (e) {
       panel.setBanner($("banner"), "The gateway does not answer; the values shown may be out of date.");
       document.body.classList.add("is-stale");
     }
   }
 
+  mill.revealLinks().then((available) => {
+    keepsState = available;
+    refreshDrift();
+  });
+  $("machine-logbook").href = `/logbook?controller=${encodeURIComponent(name)}`;
   panel.loadGateway().then((g) => {
     writable = !g.read_only;
     ranges = g.ranges || ranges;
