@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_json(entry);
     check_json(gateway::controller_json::whole(header, view.json.get()));
     check_json(gateway::controller_json::list(std::vector<std::string>{entry, entry}));
-    check_metrics(gateway::fleet_metrics({view}, now));
-    check_metrics(gateway::probe_metrics(outcome));
+    check_metrics(gateway::fleet_metrics({view}, now, gateway::metrics_detail::full));
+    check_metrics(gateway::probe_metrics(outcome, "probed", gateway::metrics_detail::full));
     return 0;
 }

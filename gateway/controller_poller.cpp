@@ -247,7 +247,9 @@ bool controller_poller::poll_once() {
     ++view_.polls;
     if (outcome.connected) ++view_.connections;
     view_.last_poll_seconds = outcome.poll_seconds;
-    view_.max_hold_seconds = std::max(view_.max_hold_seconds, outcome.poll_seconds);
+    view_.poll_durations.observe(outcome.poll_seconds);
+    // A poll that never connected held nothing of the controller.
+    if (outcome.connected) view_.slot_holds.observe(outcome.poll_seconds);
     if (snapshot ? !view_.reachable : view_.reachable || view_.polls == 1) {
         log_change(snapshot ? std::string("reachable")
                             : describe_failure(outcome.snapshot.failure()));
@@ -306,7 +308,7 @@ bool controller_poller::run_writes() {
     const double held = seconds_between(start, steady_clock::now());
     std::lock_guard lock(mutex_);
     view_.connections += static_cast<std::uint64_t>(session.connections);
-    view_.max_hold_seconds = std::max(view_.max_hold_seconds, held);
+    if (session.connections > 0) view_.slot_holds.observe(held);
     return session.connected;
 }
 

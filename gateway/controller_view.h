@@ -12,6 +12,7 @@
 #include "gateway/addresses.h"
 #include "gateway/controller_json.h"
 #include "gateway/drift_summary.h"
+#include "gateway/duration_histogram.h"
 #include "gateway/snapshot.h"
 #include "gateway/writes.h"
 
@@ -32,9 +33,11 @@ struct controller_view {
     std::uint64_t polls = 0;
     std::uint64_t poll_failures = 0;
     std::uint64_t consecutive_failures = 0;
-    std::uint64_t connections = 0;  // connections opened to the controller, polls and writes
-    double last_poll_seconds = 0;   // the last poll, from connect to disconnect
-    double max_hold_seconds = 0;    // the longest a poll or write session held the controller
+    std::uint64_t connections = 0;      // connections opened to the controller, polls and writes
+    double last_poll_seconds = 0;       // the last poll, from connect to disconnect
+    duration_histogram poll_durations;  // every poll, from connect to disconnect
+    // Every time a poll or a write session held the controller's single client slot.
+    duration_histogram slot_holds;
     std::array<std::uint64_t, all_write_results.size()> writes{};
     // Set by the settings library's drift check; none while no version is assigned.
     std::optional<drift_summary> drift;

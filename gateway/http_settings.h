@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gateway/addresses.h"
+#include "gateway/metrics_detail.h"
 #include "gateway/mill/named_tokens.h"
 
 namespace gateway {
@@ -33,6 +34,8 @@ struct http_settings {
     std::chrono::milliseconds request_deadline{10000};
     // Probes under way at once (--max-probes); more are answered 503.
     int max_probes = 16;
+    // What /metrics and /probe carry unless a request asks otherwise (--metrics).
+    metrics_detail metrics = metrics_detail::basic;
 };
 
 // The request line and header fields together, and a request's body (after the chunked coding

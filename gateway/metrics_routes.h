@@ -1,6 +1,8 @@
-// GET /metrics (the whole fleet, for a Prometheus scrape) and GET /probe?target=HOST[:PORT]
-// (one controller polled on request, for a Prometheus probe job: a configured controller, or
-// an address that --probe-allow opens).
+// GET /metrics (the whole fleet, for a Prometheus scrape) and
+// GET /probe?target=HOST[:PORT][&name=NAME] (one controller polled on request, for a Prometheus
+// probe job: a configured controller, or an address that --probe-allow opens; its samples are
+// labelled controller=NAME, or the target as written). Both take ?metrics=basic|settings|full
+// (the gateway's --metrics when not given).
 #pragma once
 
 #include <memory>

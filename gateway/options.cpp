@@ -8,6 +8,8 @@
 #include <set>
 #include <sstream>
 
+#include "gateway/config_errors.h"
+#include "gateway/version.h"
 #include "protocol/protocol.h"
 
 namespace gateway {
@@ -16,8 +18,6 @@ namespace {
 
 using ifc_client::errc;
 using ifc_client::error;
-
-constexpr std::string_view version_text = "ifc-gateway 1.0.0";
 
 error bad(std::string message) {
     return error{errc::bad_request, std::move(message)};
@@ -200,6 +200,13 @@ parse_outcome parse_options(const std::vector<std::string>& args) {
                    "probes under way at once; more are answered 503")
         ->check(CLI::Range(1, 1024))
         ->capture_default_str();
+    std::string metrics(name_of(http.metrics));
+    app.add_option("--metrics", metrics,
+                   "what /metrics and /probe carry per controller: basic, settings (adds the "
+                   "set-points) or full (adds the histogram bins)")
+        ->check(CLI::IsMember(
+            std::vector<std::string>(metrics_detail_names.begin(), metrics_detail_names.end())))
+        ->capture_default_str();
     std::vector<std::string> allowed_hosts, probe_allow;
     app.add_option("--allowed-host", allowed_hosts,
                    "a host name (or NAME:PORT) requests may address the gateway by")
@@ -207,12 +214,14 @@ parse_outcome parse_options(const std::vector<std::string>& args) {
     app.add_option("--probe-allow", probe_allow,
                    "an address or network /probe may reach besides the controllers")
         ->type_name("ADDRESS[/PREFIX]");
-    app.set_config("--config", "", "read options from this file (name = value lines)");
+    app.set_config("--config", "", "read options from this file (name = value lines)")
+        ->type_name("FILE");
     // A value of the file is one value, commas and all ("controller = NAME=HOST,group=GROUP"),
     // as on the command line.
     app.get_config_formatter_base()->arrayDelimiter('\n');
     app.allow_config_extras(CLI::config_extras_mode::error);
-    app.set_version_flag("--version", std::string(version_text));
+    const std::string version_text = "ifc-gateway " + std::string(gateway_version());
+    app.set_version_flag("--version", version_text);
     app.footer(usage_footer());
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -221,9 +230,9 @@ parse_outcome parse_options(const std::vector<std::string>& args) {
     } catch (const CLI::CallForHelp&) {
         return {std::nullopt, 0, app.help(), false};
     } catch (const CLI::CallForVersion&) {
-        return {std::nullopt, 0, std::string(version_text) + "\n", false};
+        return {std::nullopt, 0, version_text + "\n", false};
     } catch (const CLI::ParseError& e) {
-        return {std::nullopt, 1, "ifc-gateway: " + std::string(e.what()) + "\n", true};
+        return {std::nullopt, 1, "ifc-gateway: " + describe_parse_error(app, args, e) + "\n", true};
     }
 
     const auto fail = [](const std::string& message) {
@@ -246,6 +255,7 @@ parse_outcome parse_options(const std::vector<std::string>& args) {
     settings.deadline = millis(deadline);
     settings.write_deadline = millis(write_deadline);
     http.request_deadline = millis(request_deadline);
+    http.metrics = parse_metrics_detail(metrics).value_or(http.metrics);
     // A write gives up sending at its deadline less the room for a read-back (a connection and
     // one exchange), and must have room for at least one exchange before that.
     if (settings.write_deadline < 2 * (settings.timeout + settings.deadline)) {

@@ -178,9 +178,9 @@ TEST_F(GatewayDocs, EveryExampleHoldsAgainstARealGatewayAndServer) {
     test_support::temp_dir dir;
     test_support::spawned_program gateway(
         IFC_GATEWAY_PATH, dir.path(),
-        {"--listen", "127.0.0.1:" + std::to_string(http_port), "--poll", "0.2", "--controller",
-         "loom1=127.0.0.1:" + std::to_string(server.port()) + ",group=hall1", "--controller",
-         "loom9=127.0.0.1:" + std::to_string(test_support::free_port())});
+        {"--listen", "127.0.0.1:" + std::to_string(http_port), "--poll", "0.2", "--metrics", "full",
+         "--controller", "loom1=127.0.0.1:" + std::to_string(server.port()) + ",group=hall1",
+         "--controller", "loom9=127.0.0.1:" + std::to_string(test_support::free_port())});
     ASSERT_TRUE(gateway.wait_for_stdout("loom1 (", 10s)) << gateway.stdout_text();
     httplib::Client client("127.0.0.1", http_port);
     client.set_read_timeout(10, 0);

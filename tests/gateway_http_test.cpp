@@ -289,20 +289,22 @@ TEST_F(GatewayHttp, MetricsNameEachControllerAndFamily) {
                                            local_controller("gone", test_support::free_port())});
     ASSERT_TRUE(gateway.wait_reachable("loom1", true));
     ASSERT_TRUE(gateway.wait_polled());
-    auto r = gateway.client().Get("/metrics");
+    auto r = gateway.client().Get("/metrics?metrics=full");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 200);
     EXPECT_TRUE(r->get_header_value("Content-Type").starts_with("text/plain; version=0.0.4"));
     const std::string& text = r->body;
     for (const char* sample :
          {"ifc_up{controller=\"loom1\"} 1\n", "ifc_up{controller=\"gone\"} 0\n",
-          "ifc_target_degrees{controller=\"loom1\",colour=\"3\",target=\"tw\"} 240\n",
+          "ifc_target_degrees{controller=\"loom1\",colour=\"3\",item=\"tw\"} 240\n",
           "ifc_valve_angle_degrees{controller=\"loom1\",colour=\"1\",valve=\"main\",edge=\"on\"} "
           "90\n",
           "ifc_arrival_bin_samples{controller=\"loom1\",side=\"left\",bin=\"23\"} 300\n",
-          "ifc_arrival_statistic{controller=\"loom1\",side=\"right\",value=\"fval\"} 4.52\n",
+          "ifc_arrival_fval{controller=\"loom1\",side=\"right\"} 4.52\n",
           "ifc_writes_total{controller=\"gone\",outcome=\"applied\"} 0\n",
-          "ifc_machine_status{controller=\"loom1\",item=\"color\"} 1\n"}) {
+          "ifc_machine_colour{controller=\"loom1\"} 1\n",
+          "ifc_poll_duration_seconds_bucket{controller=\"gone\",le=\"+Inf\"} ",
+          "ifc_gateway_build_info{version=\"1.0.0\"} 1\n", "\nprocess_open_fds "}) {
         EXPECT_NE(text.find(sample), std::string::npos) << sample;
     }
     // Each family is announced once, before its samples.
@@ -328,8 +330,12 @@ TEST_F(GatewayHttp, ProbeReachesOnlyTheControllersAndWhatProbeAllowOpens) {
         auto up = client.Get(("/probe?target=" + configured).c_str());
         ASSERT_TRUE(up);
         EXPECT_EQ(up->status, 200);
-        EXPECT_NE(up->body.find("\nifc_up 1\n"), std::string::npos);
-        EXPECT_NE(up->body.find("ifc_target_degrees{colour=\"1\",target=\"to\"} 90\n"),
+        // Without a name, the controller label is the target as written.
+        EXPECT_NE(up->body.find("\nifc_up{controller=\"" + configured + "\"} 1\n"),
+                  std::string::npos)
+            << up->body.substr(0, 300);
+        EXPECT_NE(up->body.find("ifc_target_degrees{controller=\"" + configured +
+                                "\",colour=\"1\",item=\"to\"} 90\n"),
                   std::string::npos);
         for (const std::string& target :
              {elsewhere, std::string("10.0.0.7:9002"),
@@ -338,9 +344,14 @@ TEST_F(GatewayHttp, ProbeReachesOnlyTheControllersAndWhatProbeAllowOpens) {
             ASSERT_TRUE(refused);
             EXPECT_EQ(refused->status, 403) << target;
         }
-        for (const char* bad : {"/probe", "/probe?target=127.0.0.1:99999", "/probe?target=:1",
-                                "/probe?target=%FF%FE:9002"}) {
-            auto r = client.Get(bad);
+        for (const std::string& bad :
+             {std::string("/probe"), std::string("/probe?target=127.0.0.1:99999"),
+              std::string("/probe?target=:1"), std::string("/probe?target=%FF%FE:9002"),
+              "/probe?target=" + configured + "&name=a%2Fb",
+              "/probe?target=" + configured + "&name=",
+              "/probe?target=" + configured + "&metrics=all",
+              std::string("/metrics?metrics=all")}) {
+            auto r = client.Get(bad.c_str());
             ASSERT_TRUE(r);
             EXPECT_EQ(r->status, 400) << bad;
         }
@@ -356,7 +367,8 @@ TEST_F(GatewayHttp, ProbeReachesOnlyTheControllersAndWhatProbeAllowOpens) {
         ("/probe?target=127.0.0.1:" + std::to_string(test_support::free_port())).c_str());
     ASSERT_TRUE(down);
     EXPECT_EQ(down->status, 200);
-    EXPECT_NE(down->body.find("\nifc_up 0\n"), std::string::npos);
+    EXPECT_NE(down->body.find("\nifc_up{controller=\"127.0.0.1:"), std::string::npos);
+    EXPECT_NE(down->body.find("\"} 0\n"), std::string::npos);
     EXPECT_EQ(down->body.find("ifc_target_degrees"), std::string::npos);
 }
 

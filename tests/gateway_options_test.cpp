@@ -254,7 +254,91 @@ TEST(GatewayOptions, UsageErrorsExitWithStatusOne) {
     const auto help = parse({"--help"});
     EXPECT_EQ(help.exit_status, 0);
     EXPECT_NE(help.output.find("--controller"), std::string::npos);
+    EXPECT_NE(help.output.find("--config FILE"), std::string::npos);
     EXPECT_NE(help.output.find("Exit status"), std::string::npos);
+}
+
+// A mistake in the config file is told with the file, the line and what to write instead.
+struct config_mistake_case {
+    std::string label;
+    std::string file;  // after a comment line, so that the mistake is on line 2
+    std::vector<std::string> more_args;
+    std::string message;  // after "ifc-gateway: FILE:", or empty when the file is good
+};
+
+void PrintTo(const config_mistake_case& c, std::ostream* out) {
+    *out << c.label;
+}
+
+class ConfigMistake : public ::testing::TestWithParam<config_mistake_case> {};
+
+TEST_P(ConfigMistake, NamesTheFileTheLineAndTheNearestOption) {
+    const auto& c = GetParam();
+    test_support::temp_dir dir;
+    const std::string path = dir.file("gateway.conf");
+    test_support::write_file(path, "# hall 1\n" + c.file);
+    std::vector<std::string> args{"--config", path};
+    args.insert(args.end(), c.more_args.begin(), c.more_args.end());
+    const auto parsed = parse(args);
+    if (c.message.empty()) {
+        EXPECT_TRUE(parsed.settings) << parsed.output;
+        return;
+    }
+    EXPECT_FALSE(parsed.settings);
+    EXPECT_EQ(parsed.exit_status, 1);
+    EXPECT_TRUE(parsed.to_stderr);
+    EXPECT_EQ(parsed.output, "ifc-gateway: " + path + ":" + c.message + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConfigMistake,
+    ::testing::Values(
+        config_mistake_case{"letter_doubled",
+                            "polll = 3\n",
+                            {},
+                            "2: unknown option \"polll\"; did you mean --poll?"},
+        config_mistake_case{"letter_left_out",
+                            "listen = 127.0.0.1:8090\ncontroler = a=10.0.0.7\n",
+                            {},
+                            "3: unknown option \"controler\"; did you mean --controller?"},
+        config_mistake_case{"underscore_for_dash",
+                            "read_only = true\n",
+                            {},
+                            "2: unknown option \"read_only\"; did you mean --read-only?"},
+        config_mistake_case{"flag_without_value",
+                            "read-onyl\n",
+                            {},
+                            "2: unknown option \"read-onyl\"; did you mean --read-only?"},
+        config_mistake_case{"nothing_near",
+                            "colour = 3\n",
+                            {},
+                            "2: unknown option \"colour\" (ifc-gateway --help lists the options)"},
+        config_mistake_case{"section",
+                            "[hall1]\npoll = 3\n",
+                            {},
+                            "2: the file has no sections ([hall1]): write name = value lines"},
+        config_mistake_case{"bad_value",
+                            "poll = 0\n",
+                            {},
+                            "2: --poll: Value 0 not in range 0.100000 to 3600.000000"},
+        config_mistake_case{"bad_choice",
+                            "metrics = most\n",
+                            {},
+                            "2: --metrics: most not in {basic,settings,full}"},
+        // The command line wins over the file: its value is not read.
+        config_mistake_case{"overridden_value", "poll = 0\n", {"--poll", "3"}, ""},
+        config_mistake_case{"good", "poll = 3\nmetrics = full\nread-only\n", {}, ""}),
+    [](const auto& info) { return info.param.label; });
+
+TEST(GatewayOptions, MetricsChoiceIsBasicUnlessGiven) {
+    EXPECT_EQ(parse({}).settings->http_side().metrics, gateway::metrics_detail::basic);
+    EXPECT_EQ(parse({"--metrics", "settings"}).settings->http_side().metrics,
+              gateway::metrics_detail::settings);
+    EXPECT_EQ(parse({"--metrics", "full"}).settings->http_side().metrics,
+              gateway::metrics_detail::full);
+    const auto refused = parse({"--metrics", "everything"});
+    EXPECT_FALSE(refused.settings);
+    EXPECT_NE(refused.output.find("basic,settings,full"), std::string::npos) << refused.output;
 }
 
 }  // namespace

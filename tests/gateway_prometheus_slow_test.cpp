@@ -1,12 +1,14 @@
-// A real Prometheus server scraping a real gateway: the exposition passes promtool's checks,
-// and queries return each controller's ifc_up, both from the gateway's own list of controllers
-// and from Prometheus's list of targets through /probe. Needs Debian's prometheus package
+// A real Prometheus server scraping a real gateway: every metrics choice passes promtool's
+// checks, in both modes, and one query per controller (ifc_up{controller="loom1"}) answers
+// both the gateway's own scrape and Prometheus's probe of the same controller through /probe,
+// with the relabelling the guide shows. Needs Debian's prometheus package
 // (installed by scripts/install-deps.sh); without it the test fails under CI and is skipped
 // elsewhere.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <thread>
 
 #include <httplib.h>
@@ -34,21 +36,27 @@ std::string tools_missing() {
     return missing;
 }
 
-// The instances (or controllers) whose ifc_up is 1 in the query's answer.
-std::vector<std::string> up_labels(const std::string& answer, const std::string& label) {
-    std::vector<std::string> names;
+// The values of label in the query's answer, sorted, for the samples whose value is value
+// (any value when empty).
+std::vector<std::string> label_values(const std::string& answer, const std::string& label,
+                                      const std::string& value = "1") {
+    std::vector<std::string> found;
     const json parsed = json::parse(answer, nullptr, false);
-    if (parsed.is_discarded() || parsed.value("status", "") != "success") return names;
+    if (parsed.is_discarded() || parsed.value("status", "") != "success") return found;
     for (const auto& sample : parsed["data"]["result"]) {
-        if (sample["value"][1] == "1" && sample["metric"].contains(label)) {
-            names.push_back(sample["metric"][label]);
+        if ((value.empty() || sample["value"][1] == value) && sample["metric"].contains(label)) {
+            found.push_back(sample["metric"][label]);
         }
     }
-    std::sort(names.begin(), names.end());
-    return names;
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
-TEST(GatewayPrometheus, ScrapesEachControllersUpDirectlyAndThroughProbe) {
+std::string query_path(const std::string& query) {
+    return "/api/v1/query?query=" + httplib::detail::encode_query_param(query);
+}
+
+TEST(GatewayPrometheus, EveryChoicePassesPromtoolAndBothModesLabelAControllerAlike) {
     if (const auto missing = tools_missing(); !missing.empty()) {
         if (under_ci()) FAIL() << "missing:" << missing << " (scripts/install-deps.sh installs it)";
         GTEST_SKIP() << "missing:" << missing << " (scripts/install-deps.sh installs it)";
@@ -58,51 +66,77 @@ TEST(GatewayPrometheus, ScrapesEachControllersUpDirectlyAndThroughProbe) {
     test_support::temp_dir dir;
     const auto gateway_port = test_support::free_port();
     const std::string gateway_address = "127.0.0.1:" + std::to_string(gateway_port);
+    const std::string loom1_address = "127.0.0.1:" + std::to_string(loom1.port());
+    const std::string loom2_address = "127.0.0.1:" + std::to_string(loom2.port());
     test_support::spawned_program gateway(
         IFC_GATEWAY_PATH, dir.path(),
-        {"--listen", gateway_address, "--poll", "0.5", "--controller",
-         "loom1=127.0.0.1:" + std::to_string(loom1.port()), "--controller",
-         "loom2=127.0.0.1:" + std::to_string(loom2.port())});
+        {"--listen", gateway_address, "--poll", "0.5", "--controller", "loom1=" + loom1_address,
+         "--controller", "loom2=" + loom2_address});
     ASSERT_TRUE(gateway.wait_for_stdout("controller loom2", 10s)) << gateway.stdout_text();
     httplib::Client to_gateway("127.0.0.1", gateway_port);
 
-    // promtool's checks of both expositions, the fleet's and a probe's.
-    for (const std::string& path :
-         {std::string("/metrics"), "/probe?target=127.0.0.1:" + std::to_string(loom1.port())}) {
-        auto r = to_gateway.Get(path.c_str());
-        ASSERT_TRUE(r);
-        test_support::write_file(dir.file("exposition.txt"), r->body);
-        const auto checked = test_support::run_command(
-            {"sh", "-c", "promtool check metrics < '" + dir.file("exposition.txt") + "'"});
-        EXPECT_EQ(checked.status, 0) << path << ":\n" << checked.output;
-        EXPECT_EQ(checked.output, "") << path;
+    // promtool's checks of every choice, the fleet's exposition and a probe's.
+    for (const std::string choice : {"basic", "settings", "full"}) {
+        for (const std::string& path :
+             {"/metrics?metrics=" + choice,
+              "/probe?target=" + loom1_address + "&name=loom1&metrics=" + choice,
+              "/probe?target=" + loom1_address + "&metrics=" + choice}) {
+            auto r = to_gateway.Get(path.c_str());
+            ASSERT_TRUE(r);
+            ASSERT_EQ(r->status, 200) << path;
+            test_support::write_file(dir.file("exposition.txt"), r->body);
+            const auto checked = test_support::run_command(
+                {"sh", "-c", "promtool check metrics < '" + dir.file("exposition.txt") + "'"});
+            EXPECT_EQ(checked.status, 0) << path << ":\n" << checked.output;
+            EXPECT_EQ(checked.output, "") << path;
+        }
     }
 
+    // The guide's three jobs: the gateway, its set-points in a job that keeps only them, and
+    // the probes with NAME=HOST:PORT targets.
     const auto prometheus_port = test_support::free_port();
-    test_support::write_file(dir.file("prometheus.yml"),
-                             "global:\n"
-                             "  scrape_interval: 1s\n"
-                             "scrape_configs:\n"
-                             "  - job_name: gateway\n"
-                             "    static_configs:\n"
-                             "      - targets: ['" +
-                                 gateway_address +
-                                 "']\n"
-                                 "  - job_name: looms\n"
-                                 "    metrics_path: /probe\n"
-                                 "    static_configs:\n"
-                                 "      - targets: ['127.0.0.1:" +
-                                 std::to_string(loom1.port()) +
-                                 "', '127.0.0.1:" + std::to_string(loom2.port()) +
-                                 "']\n"
-                                 "    relabel_configs:\n"
-                                 "      - source_labels: [__address__]\n"
-                                 "        target_label: __param_target\n"
-                                 "      - source_labels: [__param_target]\n"
-                                 "        target_label: instance\n"
-                                 "      - target_label: __address__\n"
-                                 "        replacement: " +
-                                 gateway_address + "\n");
+    std::string config = R"yaml(global:
+  scrape_interval: 1s
+scrape_configs:
+  - job_name: gateway
+    static_configs:
+      - targets: ["GATEWAY"]
+  - job_name: gateway-settings
+    params:
+      metrics: [settings]
+    static_configs:
+      - targets: ["GATEWAY"]
+    metric_relabel_configs:
+      - source_labels: [__name__]
+        regex: ifc_(device_selected|valve_angle_degrees)
+        action: keep
+  - job_name: looms
+    metrics_path: /probe
+    static_configs:
+      - targets: ["loom1=LOOM1", "loom2=LOOM2"]
+    relabel_configs:
+      - source_labels: [__address__]
+        regex: "(.+)=(.+)"
+        target_label: __param_name
+        replacement: "$1"
+      - source_labels: [__address__]
+        regex: "(.+)=(.+)"
+        target_label: __param_target
+        replacement: "$2"
+      - source_labels: [__param_target]
+        target_label: instance
+      - target_label: __address__
+        replacement: GATEWAY
+)yaml";
+    const std::vector<std::pair<std::string, std::string>> addresses{
+        {"GATEWAY", gateway_address}, {"LOOM1", loom1_address}, {"LOOM2", loom2_address}};
+    for (const auto& [placeholder, address] : addresses) {
+        for (auto at = config.find(placeholder); at != std::string::npos;
+             at = config.find(placeholder)) {
+            config.replace(at, placeholder.size(), address);
+        }
+    }
+    test_support::write_file(dir.file("prometheus.yml"), config);
     const auto config_checked =
         test_support::run_command({"promtool", "check", "config", dir.file("prometheus.yml")});
     ASSERT_EQ(config_checked.status, 0) << config_checked.output;
@@ -111,27 +145,36 @@ TEST(GatewayPrometheus, ScrapesEachControllersUpDirectlyAndThroughProbe) {
         {"--config.file=" + dir.file("prometheus.yml"), "--storage.tsdb.path=" + dir.file("data"),
          "--web.listen-address=127.0.0.1:" + std::to_string(prometheus_port)});
 
+    // One query per controller, the same in both modes, answers both jobs; the settings job
+    // holds the set-points and nothing else.
     httplib::Client to_prometheus("127.0.0.1", prometheus_port);
-    std::vector<std::string> controllers;
-    std::vector<std::string> probed;
+    const std::vector<std::string> both{"gateway", "looms"};
     const std::vector<std::string> names{"loom1", "loom2"};
-    const std::vector<std::string> targets{"127.0.0.1:" + std::to_string(loom1.port()),
-                                           "127.0.0.1:" + std::to_string(loom2.port())};
-    auto sorted_targets = targets;
-    std::sort(sorted_targets.begin(), sorted_targets.end());
+    std::map<std::string, std::vector<std::string>> jobs;
+    std::vector<std::string> kept, dropped{"?"};
+    const auto done = [&] {
+        return jobs["loom1"] == both && jobs["loom2"] == both && kept == names && dropped.empty();
+    };
     const auto end = std::chrono::steady_clock::now() + 40s;
-    while (std::chrono::steady_clock::now() < end &&
-           (controllers != names || probed != sorted_targets)) {
+    while (std::chrono::steady_clock::now() < end && !done()) {
         std::this_thread::sleep_for(500ms);
-        if (auto r = to_prometheus.Get("/api/v1/query?query=ifc_up%7Bjob%3D%22gateway%22%7D")) {
-            controllers = up_labels(r->body, "controller");
+        for (const std::string name : {"loom1", "loom2"}) {
+            if (auto r = to_prometheus.Get(query_path("ifc_up{controller=\"" + name + "\"}"))) {
+                jobs[name] = label_values(r->body, "job");
+            }
         }
-        if (auto r = to_prometheus.Get("/api/v1/query?query=ifc_up%7Bjob%3D%22looms%22%7D")) {
-            probed = up_labels(r->body, "instance");
+        if (auto r = to_prometheus.Get(query_path(
+                "count by (controller) (ifc_valve_angle_degrees{job=\"gateway-settings\"})"))) {
+            kept = label_values(r->body, "controller", "");
+        }
+        if (auto r = to_prometheus.Get(query_path("ifc_up{job=\"gateway-settings\"}"))) {
+            dropped = label_values(r->body, "controller", "");
         }
     }
-    EXPECT_EQ(controllers, names) << prometheus.stderr_text().substr(0, 2000);
-    EXPECT_EQ(probed, sorted_targets);
+    EXPECT_EQ(jobs["loom1"], both) << prometheus.stderr_text().substr(0, 2000);
+    EXPECT_EQ(jobs["loom2"], both);
+    EXPECT_EQ(kept, names);
+    EXPECT_TRUE(dropped.empty());
 }
 
 }  // namespace
