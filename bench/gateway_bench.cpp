@@ -288,6 +288,7 @@ double cpu_seconds(pid_t pid) {
 
 struct fleet_figures {
     int controllers = 0;
+    bool with_state = false;
     double rss_mib = 0, peak_mib = 0, anon_mib = 0;
     long threads = 0;
     double cpu_percent = 0;
@@ -324,7 +325,24 @@ void poll_timing(const std::vector<std::vector<fake_fleet::clock::time_point>>& 
 
 // count controllers (the fake fleet) on one ifc-gateway process polling every 2 s, with one
 // open fleet page fetching the list every poll interval, as the page does.
-fleet_figures fleet_at(int count, const std::map<std::string, std::string>& answers, double scale) {
+// With a state directory: loom1's settings saved as a style and the style assigned to every
+// controller, so that every poll also compares the machine with its version and watches for
+// outside changes.
+void assign_one_style_to_all(httplib::Client& client, int count) {
+    const auto saved = client.Post("/api/library", R"({"controller": "loom1", "style": "bench"})",
+                                   "application/json");
+    if (!saved || saved->status != 201) die("POST /api/library failed");
+    std::string names;
+    for (int i = 0; i < count; ++i)
+        names += (i ? ",\"loom" : "\"loom") + std::to_string(i + 1) + "\"";
+    const auto assigned = client.Post(
+        "/api/assignments", R"({"style": "bench", "version": 1, "controllers": [)" + names + "]}",
+        "application/json");
+    if (!assigned || assigned->status != 200) die("POST /api/assignments failed");
+}
+
+fleet_figures fleet_at(int count, const std::map<std::string, std::string>& answers, double scale,
+                       bool with_state) {
     constexpr auto interval = 2000ms;
     fake_fleet controllers(answers, count);
     scratch_dir dir;
@@ -335,6 +353,10 @@ fleet_figures fleet_at(int count, const std::map<std::string, std::string>& answ
         args.push_back("loom" + std::to_string(i + 1) + "=127.0.0.1:" +
                        std::to_string(controllers.ports()[static_cast<std::size_t>(i)]) +
                        ",group=hall" + std::to_string(i / 40 + 1));
+    }
+    if (with_state) {
+        args.push_back("--state-dir");
+        args.push_back(dir.path + "/state");
     }
     child gateway_process(IFC_GATEWAY_PATH, args, dir.path);
     httplib::Client client("127.0.0.1", port);
@@ -353,6 +375,7 @@ fleet_figures fleet_at(int count, const std::map<std::string, std::string>& answ
         if (steady::now() - started > 60s) die("not every controller became reachable");
         std::this_thread::sleep_for(200ms);
     }
+    if (with_state) assign_one_style_to_all(client, count);
     std::this_thread::sleep_for(2 * interval);  // past the first rounds
     controllers.forget();
     const double cpu_before = cpu_seconds(gateway_process.pid());
@@ -360,6 +383,7 @@ fleet_figures fleet_at(int count, const std::map<std::string, std::string>& answ
     const auto window = std::chrono::duration_cast<std::chrono::milliseconds>(30s * scale);
     fleet_figures figures;
     figures.controllers = count;
+    figures.with_state = with_state;
     std::vector<double> list_ms;
     while (steady::now() - window_start < window) {
         const auto start = steady::now();
@@ -386,19 +410,26 @@ void fleet_scale(double scale) {
     std::printf(
         "\nA mill on one ifc-gateway, polls every 2 s, one fleet page open (controllers: the fake "
         "fleet, one thread answering as a real ifc-server did):\n"
-        "%11s %8s %8s %8s %7s %6s %22s %9s %9s %14s\n",
-        "controllers", "RSS MiB", "peak", "anon", "threads", "CPU %",
+        "%11s %6s %8s %8s %8s %7s %6s %22s %9s %9s %14s\n",
+        "controllers", "state", "RSS MiB", "peak", "anon", "threads", "CPU %",
         "poll start off, ms p50/p99/max", "round", "list KiB", "list ms p50/p99");
+    // Each size without a state directory and, in the same run, with one and every controller
+    // assigned a version (drift checked and outside changes watched at every poll).
     for (const int count : {50, 500}) {
-        const fleet_figures f = fleet_at(count, answers, scale);
-        std::printf(
-            "%11d %8.1f %8.1f %8.1f %7ld %6.1f %8.1f %6.1f %6.1f %8.0f%% %9.1f %6.1f %7.1f\n",
-            f.controllers, f.rss_mib, f.peak_mib, f.anon_mib, f.threads, f.cpu_percent,
-            f.lateness_ms.p50, f.lateness_ms.p99, f.lateness_ms.max, 100 * f.busiest_share,
-            static_cast<double>(f.list_bytes) / 1024, f.list_ms.p50, f.list_ms.p99);
+        for (const bool with_state : {false, true}) {
+            const fleet_figures f = fleet_at(count, answers, scale, with_state);
+            std::printf(
+                "%11d %6s %8.1f %8.1f %8.1f %7ld %6.1f %8.1f %6.1f %6.1f %8.0f%% %9.1f %6.1f "
+                "%7.1f\n",
+                f.controllers, f.with_state ? "yes" : "no", f.rss_mib, f.peak_mib, f.anon_mib,
+                f.threads, f.cpu_percent, f.lateness_ms.p50, f.lateness_ms.p99, f.lateness_ms.max,
+                100 * f.busiest_share, static_cast<double>(f.list_bytes) / 1024, f.list_ms.p50,
+                f.list_ms.p99);
+        }
     }
     std::printf(
-        "  poll start off: |interval between two polls of a controller - 2 s|; round: the share of "
+        "  state: with --state-dir, every controller assigned one version; poll start off: "
+        "|interval between two polls of a controller - 2 s|; round: the share of "
         "a round's polls that start within its busiest 100 ms\n");
 }
 

@@ -98,17 +98,42 @@ bool wait_answering(std::uint16_t port) {
     return false;
 }
 
+// A port found free can be taken by another program (or handed out twice) before the server
+// binds it: such a server is started again on another port.
 servers::servers(int count) {
     for (int i = 0; i < count; ++i) {
-        const std::string work = dir.path + "/s" + std::to_string(i);
-        std::filesystem::create_directory(work);
-        ports.push_back(free_port());
-        children.push_back(std::make_unique<child>(
-            IFC_SERVER_PATH, std::vector<std::string>{"--port", std::to_string(ports.back())},
-            work));
+        std::filesystem::create_directory(work(i));
+        ports.push_back(new_port());
+        start(i);
     }
-    for (auto port : ports) {
-        if (!wait_answering(port)) die("a server did not start");
+    for (int i = 0; i < count; ++i) {
+        for (int attempt = 0; !wait_answering(ports[static_cast<std::size_t>(i)]); ++attempt) {
+            if (attempt == 5) die("a server did not start");
+            ports[static_cast<std::size_t>(i)] = new_port();
+            start(i);
+        }
+    }
+}
+
+std::string servers::work(int i) const {
+    return dir.path + "/s" + std::to_string(i);
+}
+
+std::uint16_t servers::new_port() const {
+    for (;;) {
+        const std::uint16_t port = free_port();
+        if (std::find(ports.begin(), ports.end(), port) == ports.end()) return port;
+    }
+}
+
+void servers::start(int i) {
+    const auto index = static_cast<std::size_t>(i);
+    auto started = std::make_unique<child>(
+        IFC_SERVER_PATH, std::vector<std::string>{"--port", std::to_string(ports[index])}, work(i));
+    if (index < children.size()) {
+        children[index] = std::move(started);
+    } else {
+        children.push_back(std::move(started));
     }
 }
 

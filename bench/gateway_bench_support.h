@@ -48,6 +48,12 @@ struct servers {
     std::vector<std::uint16_t> ports;
     std::vector<std::unique_ptr<child>> children;
     explicit servers(int count);
+    // The working directory of server i.
+    std::string work(int i) const;
+
+  private:
+    std::uint16_t new_port() const;
+    void start(int i);
 };
 
 struct timing {

@@ -12,11 +12,7 @@
 //              controller's slot held per write (read, writes, read-backs) p50, p99, max.
 //
 //   mill_bench [--entries N] [--controllers N]
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -28,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/gateway_bench_support.h"
 #include "client/commands.h"
 #include "client/document_read.h"
 #include "gateway/controller_json.h"
@@ -46,141 +43,15 @@ namespace {
 using namespace std::chrono_literals;
 using steady = std::chrono::steady_clock;
 using gateway::state::instant;
-
-[[noreturn]] void die(const std::string& message) {
-    std::fprintf(stderr, "mill_bench: %s\n", message.c_str());
-    std::exit(1);
-}
+using namespace gateway_bench;
 
 double ms_since(steady::time_point start) {
     return std::chrono::duration<double, std::milli>(steady::now() - start).count();
 }
 
-struct timing {
-    double p50 = 0, p99 = 0, max = 0;
-};
-
-timing percentiles(std::vector<double> values) {
-    if (values.empty()) return {};
-    std::sort(values.begin(), values.end());
-    const auto at = [&](double p) {
-        return values[std::min(
-            values.size() - 1,
-            static_cast<std::size_t>(p / 100.0 * static_cast<double>(values.size())))];
-    };
-    return {at(50), at(99), values.back()};
-}
-
-struct scratch_dir {
-    std::string path;
-    scratch_dir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "mill-bench-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) die("cannot make a temporary directory");
-        path = pattern;
-    }
-    ~scratch_dir() { std::filesystem::remove_all(path); }
-};
-
-// A program started from this process, killed by its pid at the end.
-class child {
-  public:
-    child(const std::string& path, const std::vector<std::string>& args, const std::string& dir) {
-        std::fflush(stdout);
-        pid_ = ::fork();
-        if (pid_ < 0) die("fork failed");
-        if (pid_ == 0) {
-            if (::chdir(dir.c_str()) != 0) _exit(121);
-            if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr))
-                _exit(120);
-            std::vector<char*> argv{const_cast<char*>(path.c_str())};
-            for (const auto& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(path.c_str(), argv.data());
-            _exit(122);
-        }
-    }
-    ~child() {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    child(const child&) = delete;
-    child& operator=(const child&) = delete;
-
-  private:
-    pid_t pid_ = -1;
-};
-
-std::uint16_t free_port() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        die("no free port");
-    }
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
 ifc_client::endpoint at(std::uint16_t port) {
     return {"127.0.0.1", port, 10000ms};
 }
-
-bool wait_answering(std::uint16_t port) {
-    for (int round = 0; round < 200; ++round) {
-        if (auto conn = ifc_client::connection::open({"127.0.0.1", port, 200ms})) {
-            conn->disconnect();
-            return true;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return false;
-}
-
-// One ifc-server per controller, each in a directory of its own. A port found free can be
-// taken by another program (or handed out twice) before the server binds it: such a server is
-// started again on another port.
-struct servers {
-    scratch_dir dir;
-    std::vector<std::uint16_t> ports;
-    std::vector<std::unique_ptr<child>> children;
-    explicit servers(int count) {
-        for (int i = 0; i < count; ++i) {
-            std::filesystem::create_directory(work(i));
-            ports.push_back(new_port());
-            start(i);
-        }
-        for (int i = 0; i < count; ++i) {
-            for (int attempt = 0; !wait_answering(ports[static_cast<std::size_t>(i)]); ++attempt) {
-                if (attempt == 5) die("a server did not start");
-                ports[static_cast<std::size_t>(i)] = new_port();
-                start(i);
-            }
-        }
-    }
-    std::string work(int i) const { return dir.path + "/s" + std::to_string(i); }
-    std::uint16_t new_port() const {
-        for (;;) {
-            const std::uint16_t port = free_port();
-            if (std::find(ports.begin(), ports.end(), port) == ports.end()) return port;
-        }
-    }
-    void start(int i) {
-        const auto index = static_cast<std::size_t>(i);
-        auto started = std::make_unique<child>(
-            IFC_SERVER_PATH, std::vector<std::string>{"--port", std::to_string(ports[index])},
-            work(i));
-        if (index < children.size()) {
-            children[index] = std::move(started);
-        } else {
-            children.push_back(std::move(started));
-        }
-    }
-};
 
 std::string loom(int i) {
     return "loom" + std::to_string(i + 1);

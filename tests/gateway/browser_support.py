@@ -1,6 +1,7 @@
 """What the gateway's browser tests share: the tools they need, loopback ports, the processes
 they start (each ended by its own id), a headless Chromium and its viewport, and the line each
 check prints."""
+import argparse
 import json
 import os
 import socket
@@ -115,3 +116,20 @@ def set_viewport(driver, width, height):
     driver.set_window_size(width, height)
     inner_width, inner_height = driver.execute_script("return [innerWidth, innerHeight]")
     driver.set_window_size(2 * width - inner_width, 2 * height - inner_height)
+
+
+def test_arguments(*programs):
+    """The command line of a browser test: --PROGRAM PATH for each program, and --out DIR."""
+    parser = argparse.ArgumentParser()
+    for program in programs:
+        parser.add_argument(f"--{program}", required=True)
+    parser.add_argument("--out", required=True)
+    return parser.parse_args()
+
+
+def fresh_screenshot_folder(out, prefix):
+    """Makes out if needed and removes the screenshots an earlier run of this test left there."""
+    os.makedirs(out, exist_ok=True)
+    for old in os.listdir(out):
+        if old.startswith(prefix) and old.endswith(".png"):
+            os.remove(os.path.join(out, old))

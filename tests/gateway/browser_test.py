@@ -9,7 +9,6 @@ folder.
 
 Exit status 0: passed; 1: failed; 77: skipped (the browser tools are missing and CI is not set).
 """
-import argparse
 import json
 import math
 import os
@@ -23,8 +22,9 @@ import time
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser_support import (Processes, check, free_port, get_json, missing_tools_status,  # noqa: E402
-                             new_chromium, set_viewport, wait_listening)
+from browser_support import (  # noqa: E402
+    Processes, check, free_port, fresh_screenshot_folder, get_json, missing_tools_status,
+    new_chromium, set_viewport, test_arguments, wait_listening)
 
 
 def arc_angles(d):
@@ -169,12 +169,7 @@ def in_view(driver, *elements):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--gateway", required=True)
-    parser.add_argument("--server", required=True)
-    parser.add_argument("--client", required=True)
-    parser.add_argument("--out", required=True)
-    args = parser.parse_args()
+    args = test_arguments("gateway", "server", "client")
 
     status = missing_tools_status("gateway browser test")
     if status is not None:
@@ -187,10 +182,7 @@ def main():
     from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support.ui import WebDriverWait
 
-    os.makedirs(args.out, exist_ok=True)
-    for old in os.listdir(args.out):
-        if old.startswith("gateway-") and old.endswith(".png"):
-            os.remove(os.path.join(args.out, old))
+    fresh_screenshot_folder(args.out, "gateway-")
     work = tempfile.mkdtemp(prefix="ifc-browser-")
     processes = Processes()
     driver = None

@@ -11,7 +11,6 @@ adds drift to the list as the page receives it, in the shape docs/gateway.md giv
 
 Exit status 0: passed; 1: failed; 77: skipped (the browser tools are missing and CI is not set).
 """
-import argparse
 import os
 import re
 import shutil
@@ -21,8 +20,9 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser_support import (Processes, check, free_ports, get_json, missing_tools_status,  # noqa: E402
-                             new_chromium, set_viewport, wait_listening)
+from browser_support import (  # noqa: E402
+    Processes, check, free_ports, fresh_screenshot_folder, get_json, missing_tools_status,
+    new_chromium, set_viewport, test_arguments, wait_listening)
 
 # hall1: loom1..loom20, hall2: loom21..loom40, loom41..loom50 without a group.
 GROUPS = {**{f"loom{i}": "hall1" for i in range(1, 21)}, **{f"loom{i}": "hall2" for i in range(21, 41)}}
@@ -66,11 +66,7 @@ def natural(name):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--gateway", required=True)
-    parser.add_argument("--server", required=True)
-    parser.add_argument("--out", required=True)
-    args = parser.parse_args()
+    args = test_arguments("gateway", "server")
 
     status = missing_tools_status("gateway fleet browser test")
     if status is not None:
@@ -80,10 +76,7 @@ def main():
     from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support.ui import WebDriverWait
 
-    os.makedirs(args.out, exist_ok=True)
-    for old in os.listdir(args.out):
-        if old.startswith("fleet-") and old.endswith(".png"):
-            os.remove(os.path.join(args.out, old))
+    fresh_screenshot_folder(args.out, "fleet-")
     work = tempfile.mkdtemp(prefix="ifc-fleet-browser-")
     processes = Processes()
     driver = None

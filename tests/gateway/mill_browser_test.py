@@ -12,7 +12,6 @@ logs a script error or a policy violation.
 
 Exit status 0: passed; 1: failed; 77: skipped (the browser tools are missing and CI is not set).
 """
-import argparse
 import json
 import os
 import shutil
@@ -23,8 +22,9 @@ import time
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser_support import (Processes, check, free_ports, get_json, missing_tools_status,  # noqa: E402
-                             new_chromium, set_viewport, wait_listening)
+from browser_support import (  # noqa: E402
+    Processes, check, free_ports, fresh_screenshot_folder, get_json, missing_tools_status,
+    new_chromium, set_viewport, test_arguments, wait_listening)
 
 NAMES = [f"loom{i}" for i in range(1, 6)]
 GROUPS = {"loom1": "hall1", "loom2": "hall1", "loom3": "hall1", "loom4": "hall2", "loom5": "hall2"}
@@ -53,12 +53,7 @@ def read_text(url):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--gateway", required=True)
-    parser.add_argument("--server", required=True)
-    parser.add_argument("--client", required=True)
-    parser.add_argument("--out", required=True)
-    args = parser.parse_args()
+    args = test_arguments("gateway", "server", "client")
 
     status = missing_tools_status("gateway mill browser test")
     if status is not None:
@@ -68,10 +63,7 @@ def main():
     from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support.ui import Select, WebDriverWait
 
-    os.makedirs(args.out, exist_ok=True)
-    for old in os.listdir(args.out):
-        if old.startswith("mill-") and old.endswith(".png"):
-            os.remove(os.path.join(args.out, old))
+    fresh_screenshot_folder(args.out, "mill-")
     work = tempfile.mkdtemp(prefix="ifc-mill-browser-")
     processes = Processes()
     driver = None
