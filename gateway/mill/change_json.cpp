@@ -79,8 +79,4 @@ json plan_json(std::span<const ifc_client::apply_step> steps) {
     return out;
 }
 
-std::string json_text(const json& value) {
-    return value.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
 }  // namespace gateway::mill

@@ -27,7 +27,4 @@ nlohmann::ordered_json apply_json(const ifc_client::apply_report& report);
 // The changes a plan (a dry run) would make, as a list of changes.
 nlohmann::ordered_json plan_json(std::span<const ifc_client::apply_step> steps);
 
-// The text of a JSON value for the database: invalid UTF-8 replaced, never an exception.
-std::string json_text(const nlohmann::ordered_json& value);
-
 }  // namespace gateway::mill

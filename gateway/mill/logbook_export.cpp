@@ -1,5 +1,6 @@
 #include "gateway/mill/logbook_export.h"
 
+#include "gateway/json_text.h"
 #include "gateway/mill/change_json.h"
 
 namespace gateway::mill {

@@ -1,5 +1,6 @@
 #include "gateway/mill/rollout_runner.h"
 
+#include "gateway/json_text.h"
 #include "gateway/mill/change_json.h"
 #include "gateway/mill/rollout_outcome.h"
 #include "gateway/mill/settings_library.h"
