@@ -16,6 +16,7 @@
 #include "tests/support/files.h"
 #include "tests/support/gateway_harness.h"
 #include "tests/support/server_process.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -203,7 +204,15 @@ TEST(GatewayMetrics, HistogramsAreCumulativeAndCountEveryPollAndSlotHold) {
         client.Patch("/api/controllers/loom1/targets/2", R"({"to":95})", "application/json");
     ASSERT_TRUE(write);
     ASSERT_EQ(write->status, 200) << write->body;
-    const auto samples = samples_of(body(client.Get("/metrics")));
+    // The write's answer goes out before its session has closed the connection and counted the
+    // hold, and a scrape is rendered at most once a second: wait (bounded) until it shows.
+    std::vector<sample> samples;
+    const auto write_counted = [&] {
+        samples = samples_of(body(client.Get("/metrics")));
+        return histogram_in(samples, "ifc_slot_hold_seconds", "loom1").count ==
+               value_of(samples, "ifc_polls_total{controller=\"loom1\"}") + 1;
+    };
+    EXPECT_TRUE(test_support::wait_until(write_counted, std::chrono::seconds(5)));
 
     for (const std::string controller : {"loom1", "gone"}) {
         const double polls =

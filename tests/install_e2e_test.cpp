@@ -199,7 +199,7 @@ TEST(Install, InstalledGatewayServesItsPanel) {
     const auto page =
         test_support::run_command({"bash", "-c",
                                    "exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(port) +
-                                       " && printf 'GET / HTTP/1.0\\r\\n\\r\\n' >&3 && cat <&3"});
+                                       " && printf 'GET / HTTP/1.0\\r\\nHost: 127.0.0.1\\r\\n\\r\\n' >&3 && cat <&3"});
     EXPECT_NE(page.output.find("200 OK"), std::string::npos) << page.output.substr(0, 200);
     EXPECT_NE(page.output.find("fleet.js"), std::string::npos);
 }

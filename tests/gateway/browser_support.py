@@ -67,6 +67,41 @@ def wait_listening(port, limit=10.0):
     raise RuntimeError(f"nothing listens on port {port}")
 
 
+def start_servers(processes, server, names, work, taken=()):
+    """One ifc-server per name, each in work/NAME, listening on a port of its own; returns
+    {name: port}. A port found free can be taken (by another test's outgoing connection, say)
+    before the server binds it: that server exits, and is started again on another port."""
+    ports = {}
+    avoid = set(taken)
+    for name in names:
+        os.makedirs(os.path.join(work, name), exist_ok=True)
+    pending = list(names)
+    for _ in range(5):
+        started = {}
+        for name, port in zip(pending, free_ports(len(pending))):
+            while port in avoid:
+                port = free_port()
+            avoid.add(port)
+            started[name] = (port, processes.start([server, "--port", str(port)],
+                                                   os.path.join(work, name)))
+        pending = []
+        for name, (port, process) in started.items():
+            end = time.monotonic() + 20
+            while time.monotonic() < end and process.poll() is None:
+                try:
+                    with socket.create_connection(("127.0.0.1", port), timeout=0.5):
+                        break
+                except OSError:
+                    time.sleep(0.05)
+            if process.poll() is None:
+                ports[name] = port
+            else:
+                pending.append(name)
+        if not pending:
+            return ports
+    raise RuntimeError(f"ifc-server did not start for {', '.join(pending)}")
+
+
 def get_json(url):
     with urllib.request.urlopen(url, timeout=5) as response:
         return json.load(response)

@@ -24,7 +24,7 @@ import urllib.request
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from browser_support import (  # noqa: E402
     Processes, check, free_port, fresh_screenshot_folder, get_json, missing_tools_status,
-    new_chromium, set_viewport, test_arguments, wait_listening)
+    new_chromium, set_viewport, start_servers, test_arguments, wait_listening)
 
 
 def arc_angles(d):
@@ -189,13 +189,7 @@ def main():
     frozen = socket.socket()
     try:
         ports = {}
-        for name in ("loom1", "loom2"):
-            folder = os.path.join(work, name)
-            os.makedirs(folder)
-            ports[name] = free_port()
-            processes.start([args.server, "--port", str(ports[name])], folder)
-        for port in ports.values():
-            wait_listening(port)
+        ports.update(start_servers(processes, args.server, ("loom1", "loom2"), work))
         # A controller that takes the connection and never answers, as a frozen server does.
         frozen.bind(("127.0.0.1", 0))
         frozen.listen(64)

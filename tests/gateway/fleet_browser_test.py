@@ -22,7 +22,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from browser_support import (  # noqa: E402
     Processes, check, free_ports, fresh_screenshot_folder, get_json, missing_tools_status,
-    new_chromium, set_viewport, test_arguments, wait_listening)
+    new_chromium, set_viewport, start_servers, test_arguments, wait_listening)
 
 # hall1: loom1..loom20, hall2: loom21..loom40, loom41..loom50 without a group.
 GROUPS = {**{f"loom{i}": "hall1" for i in range(1, 21)}, **{f"loom{i}": "hall2" for i in range(21, 41)}}
@@ -88,12 +88,7 @@ def main():
         ports = dict(zip(names + ["http"], free_ports(len(names) + 1)))
         ports[FROZEN] = frozen.getsockname()[1]
         live = [n for n in names if n not in UNREACHABLE and n != FROZEN]
-        for name in live:
-            folder = os.path.join(work, name)
-            os.makedirs(folder)
-            processes.start([args.server, "--port", str(ports[name])], folder)
-        for name in live:
-            wait_listening(ports[name])
+        ports.update(start_servers(processes, args.server, live, work, ports.values()))
         http_port = ports["http"]
         gateway_dir = os.path.join(work, "gateway")
         os.makedirs(gateway_dir)

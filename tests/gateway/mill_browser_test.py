@@ -23,8 +23,8 @@ import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from browser_support import (  # noqa: E402
-    Processes, check, free_ports, fresh_screenshot_folder, get_json, missing_tools_status,
-    new_chromium, set_viewport, test_arguments, wait_listening)
+    Processes, check, free_port, fresh_screenshot_folder, get_json, missing_tools_status,
+    new_chromium, set_viewport, start_servers, test_arguments, wait_listening)
 
 NAMES = [f"loom{i}" for i in range(1, 6)]
 GROUPS = {"loom1": "hall1", "loom2": "hall1", "loom3": "hall1", "loom4": "hall2", "loom5": "hall2"}
@@ -68,13 +68,8 @@ def main():
     processes = Processes()
     driver = None
     try:
-        ports = dict(zip(NAMES + ["http"], free_ports(len(NAMES) + 1)))
-        for name in NAMES:
-            folder = os.path.join(work, name)
-            os.makedirs(folder)
-            processes.start([args.server, "--port", str(ports[name])], folder)
-        for name in NAMES:
-            wait_listening(ports[name])
+        ports = start_servers(processes, args.server, NAMES, work)
+        ports["http"] = free_port()
         gateway_dir = os.path.join(work, "gateway")
         os.makedirs(gateway_dir)
         state_dir = os.path.join(work, "state")
