@@ -216,10 +216,10 @@ void drift_figures() {
     (*version.colour_block(2).valves)[2].value += 5;
     (*version.colour_block(4).valves)[9].value += 5;
     (*version.colour_block(1).targets)[0].value += 1;
-    auto saved = library.save("denim-12", "", version, {"bench", ""});
+    auto saved = library.save("denim-12", "", version, {"bench", ""}, "");
     if (!saved) die("cannot save the version: " + saved.failure().reason);
     const std::string name = "loom1";
-    if (!drift.assign({&name, 1}, saved->ref, {"bench", ""})) die("cannot assign");
+    if (!drift.assign({&name, 1}, saved->ref, {"bench", ""}, "")) die("cannot assign");
 
     std::vector<double> json_us, convert_us, drift_us, watch_us;
     std::size_t differing = 0;
@@ -293,7 +293,7 @@ void rollout_figures(int count) {
         (*style.colour_block(2).valves)[static_cast<std::size_t>(k)].value += 4;
     const ifc_client::settings_document versions[] = {style, defaults.value()};
     for (int v = 0; v < 2; ++v) {
-        if (!library.save("denim-12", "", versions[v], {"bench", ""})) die("cannot save");
+        if (!library.save("denim-12", "", versions[v], {"bench", ""}, "")) die("cannot save");
     }
 
     // One at a time, then four at a time; after each, the defaults are rolled out again (not

@@ -87,8 +87,8 @@ void add_writes(mill_router& routes, fleet& machines) {
         if (!doc) {
             return send_error(res, 502, "cannot read " + *controller + ": " + doc.failure().detail);
         }
-        auto saved =
-            mill.context().library().save(*style, *note, std::move(doc.value()), actor_of(req));
+        auto saved = mill.context().library().save(*style, *note, std::move(doc.value()),
+                                                   actor_of(req), reason);
         if (store_failed(saved, res)) return;
         send_mill_json(res, 201, mill::version_json(saved.value()));
     });
@@ -104,16 +104,19 @@ void add_writes(mill_router& routes, fleet& machines) {
         if (document == body->end() || !document->is_object()) {
             return send_error(res, 400, "\"document\" must be a settings document (an object)");
         }
-        auto saved =
-            mill.context().library().import_text(document->dump(), *style, *note, actor_of(req));
+        auto saved = mill.context().library().import_text(document->dump(), *style, *note,
+                                                          actor_of(req), reason);
         if (store_failed(saved, res)) return;
         send_mill_json(res, 201, mill::version_json(saved.value()));
     });
     routes.del("/api/library/{name}/{any}", [](const http_request& req, const path_parts& parts,
                                                mill_wiring& mill, http_response& res) {
+        // A DELETE may carry a body with the reason alone.
+        std::string reason;
+        if (!write_body(req, res, reason)) return;
         const auto ref = version_of(parts[0], parts[1], res);
         if (!ref) return;
-        auto hidden = mill.context().library().hide(*ref, actor_of(req));
+        auto hidden = mill.context().library().hide(*ref, actor_of(req), reason);
         if (store_failed(hidden, res)) return;
         send_mill_json(res, 200, mill::version_json(hidden.value()));
     });

@@ -121,7 +121,7 @@ void add_assignment_routes(mill_router& routes, fleet& machines) {
             }
             ref = state::version_ref{style.get<std::string>(), version.get<int>()};
         }
-        const auto assigned = mill.context().drift().assign(*names, ref, actor_of(req));
+        const auto assigned = mill.context().drift().assign(*names, ref, actor_of(req), reason);
         if (store_failed(assigned, res)) return;
         mill.refresh_drift(*names);
         auto all = mill.context().store().list_assignments();

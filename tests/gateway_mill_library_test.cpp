@@ -7,6 +7,7 @@
 
 #include "client/document_json.h"
 #include "client/settings_access.h"
+#include "gateway/write_reason.h"
 #include "tests/support/files.h"
 #include "tests/support/gateway_harness.h"
 #include "tests/support/http_json.h"
@@ -129,7 +130,7 @@ TEST_F(GatewayMillLibrary, RequestsThatCannotBeAnsweredSayWhy) {
     struct request_case {
         const char* method;
         const char* path;
-        const char* body;
+        std::string body;
         int status;
     };
     const request_case cases[] = {
@@ -147,6 +148,13 @@ TEST_F(GatewayMillLibrary, RequestsThatCannotBeAnsweredSayWhy) {
         {"POST", "/api/library/import", R"({"style": "denim-13", "document": {"format": 1}})", 400},
         {"POST", "/api/library", R"({"controller": "loom1", "style": "denim-12", "reason": 5})",
          400},
+        // A reason is refused as the settings' writes refuse it, before anything is written.
+        {"DELETE", "/api/library/denim-12/1", R"({"reason": 5})", 400},
+        {"DELETE", "/api/library/denim-12/1",
+         json{{"reason", std::string(gateway::max_reason_bytes + 1, 'x')}}.dump(), 400},
+        {"DELETE", "/api/library/denim-12/1", "[]", 400},
+        {"POST", "/api/assignments",
+         R"({"controllers": ["loom1"], "style": "denim-12", "version": 1, "reason": true})", 400},
         {"GET", "/api/compare?a=denim-12/1", "", 400},
         {"GET", "/api/compare?a=denim-12/1&b=@loom9", "", 404},
         {"GET", "/api/compare?a=denim-12&b=@loom1", "", 400},
@@ -168,6 +176,8 @@ TEST_F(GatewayMillLibrary, RequestsThatCannotBeAnsweredSayWhy) {
             << c.method << " " << c.path << " " << c.body << ": " << a.text;
         EXPECT_TRUE(a.body.contains("message")) << c.path << ": " << a.text;
     }
+    EXPECT_EQ(get_json(*client, "/api/library/denim-12/1").body["hidden"], false);
+    EXPECT_TRUE(get_json(*client, "/api/assignments").body["assignments"].empty());
 }
 
 TEST_F(GatewayMillLibrary, DriftAppearsWhenAMachineChangesAndGoesWhenItIsChangedBack) {

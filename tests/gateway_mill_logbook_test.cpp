@@ -1,11 +1,13 @@
 // The logbook through the gateway: a write of the API recorded with the name of the token that
-// made it, its address and reason; a change made at the machine (the client library, directly
+// made it, its address and reason (the settings' writes and the library's saves, imports,
+// hides and assignments alike); a change made at the machine (the client library, directly
 // on the server) recorded as an outside change; filters, pages and the CSV and JSON lines
 // exports. Named tokens: each writes under its name, a read-only one reads but cannot write.
 #include <gtest/gtest.h>
 
 #include <sstream>
 
+#include "client/document_json.h"
 #include "client/settings_access.h"
 #include "gateway/mill/named_tokens.h"
 #include "tests/support/files.h"
@@ -94,6 +96,71 @@ TEST_F(GatewayMillLogbook, NamedTokensWriteUnderTheirNamesAndReadOnlyOnesCannot)
                   .status,
               201);
     EXPECT_EQ(entries("section=library&who=anna", 1).size(), 1u);
+}
+
+TEST_F(GatewayMillLogbook, TheLibrarysWritesKeepTheirReasons) {
+    struct write_case {
+        const char* method;
+        const char* path;
+        json body;
+        // The logbook entry the write makes.
+        const char* section;
+        const char* key;  // URL-encoded
+        const char* controller;
+        const char* new_value;
+    };
+    const json document =
+        json::parse(ifc_client::format_document(test_support::default_settings()));
+    const write_case cases[] = {
+        // A reason given wins over the note, which stands for it otherwise.
+        {"POST",
+         "/api/library",
+         {{"controller", "loom1"},
+          {"style", "denim-12"},
+          {"note", "as delivered"},
+          {"reason", "new yarn lot"}},
+         "library",
+         "denim-12%20v1",
+         "",
+         "saved"},
+        {"POST",
+         "/api/library/import",
+         {{"style", "denim-13"}, {"document", document}, {"reason", "from hall 1"}},
+         "library",
+         "denim-13%20v1",
+         "",
+         "saved"},
+        {"POST",
+         "/api/assignments",
+         {{"controllers", {"loom1"}},
+          {"style", "denim-12"},
+          {"version", 1},
+          {"reason", "style change"}},
+         "assignment",
+         "version",
+         "loom1",
+         "denim-12 v1"},
+        {"DELETE",
+         "/api/library/denim-13/1",
+         {{"reason", "wrong yarn count"}},
+         "library",
+         "denim-13%20v1",
+         "",
+         "hidden"},
+    };
+    for (const auto& c : cases) {
+        const auto answer = test_support::send_json(*client, c.method, c.path, c.body.dump(), anna);
+        ASSERT_LT(answer.status, 300) << c.method << " " << c.path << ": " << answer.text;
+        const json found = entries(std::string("section=") + c.section + "&key=" + c.key +
+                                       "&who=anna&controller=" + c.controller,
+                                   1);
+        const auto entry = std::find_if(found.begin(), found.end(), [&](const json& e) {
+            return e["new_value"] == c.new_value;
+        });
+        ASSERT_NE(entry, found.end()) << c.method << " " << c.path << ": " << found.dump();
+        EXPECT_EQ((*entry)["reason"], c.body["reason"]) << c.method << " " << c.path;
+        EXPECT_EQ((*entry)["address"], "127.0.0.1");
+    }
 }
 
 TEST_F(GatewayMillLogbook, OutsideChangesFiltersPagesAndExports) {

@@ -49,10 +49,11 @@ TEST(MillContext, PollsGiveDriftAndOutsideChangesAndTheGatewaysWritesAreRecorded
     EXPECT_FALSE(first.drift.has_value());
     EXPECT_TRUE(first.outside_changes.empty());
     auto saved = mill.library().save(
-        "denim-12", "", gateway::mill::document_of(snapshot_of(hall), {"loom1", "", {}}, ""), anna);
+        "denim-12", "", gateway::mill::document_of(snapshot_of(hall), {"loom1", "", {}}, ""), anna,
+        "");
     ASSERT_TRUE(saved.ok());
     const std::string loom1 = "loom1";
-    ASSERT_TRUE(mill.drift().assign({&loom1, 1}, saved->ref, anna).ok());
+    ASSERT_TRUE(mill.drift().assign({&loom1, 1}, saved->ref, anna, "").ok());
 
     set_main_on(hall, 2, 111);
     auto second = mill.on_poll("loom1", "127.0.0.1:1", snapshot_of(hall), t0 + 1s);
@@ -93,10 +94,10 @@ TEST(MillContext, StateUnavailableAtTheStartIsLoadedByALaterPoll) {
     std::optional<gateway::state::sqlite_store> other(std::in_place, dir.path());
     {
         gateway::mill::settings_library library(*other);
-        auto saved = library.save("denim-12", "", test_support::default_settings(), anna);
+        auto saved = library.save("denim-12", "", test_support::default_settings(), anna, "");
         ASSERT_TRUE(saved.ok());
         const std::string loom1 = "loom1";
-        ASSERT_TRUE(other->assign({&loom1, 1}, saved->ref, anna, gateway::state::now()).ok());
+        ASSERT_TRUE(other->assign({&loom1, 1}, saved->ref, anna, "", gateway::state::now()).ok());
         auto r =
             other->create_rollout(saved->ref, {&loom1, 1}, {}, anna, "", gateway::state::now());
         ASSERT_TRUE(r.ok());

@@ -42,9 +42,9 @@ TEST(SettingsLibrary, EverySaveIsANewVersionKeptAsItWasSaved) {
     library_fixture f;
     const settings_document first = test_support::default_settings();
     const settings_document second = test_support::denim_settings();
-    auto v1 = f.library.save("denim-12", "from loom 7", first, anna);
-    auto v2 = f.library.save("denim-12", "main valve later", second, anna);
-    auto other = f.library.save("twill-3", "", first, anna);
+    auto v1 = f.library.save("denim-12", "from loom 7", first, anna, "");
+    auto v2 = f.library.save("denim-12", "main valve later", second, anna, "");
+    auto other = f.library.save("twill-3", "", first, anna, "");
     ASSERT_TRUE(v1.ok() && v2.ok() && other.ok());
     EXPECT_EQ(v1->ref.number, 1);
     EXPECT_EQ(v2->ref.number, 2);
@@ -80,7 +80,8 @@ TEST(SettingsLibrary, EverySaveIsANewVersionKeptAsItWasSaved) {
 
 TEST(SettingsLibrary, ExportedVersionImportsAsTheSameDocument) {
     library_fixture f;
-    ASSERT_TRUE(f.library.save("denim-12", "the note", test_support::denim_settings(), anna).ok());
+    ASSERT_TRUE(
+        f.library.save("denim-12", "the note", test_support::denim_settings(), anna, "").ok());
     auto text = f.library.export_text({"denim-12", 1});
     ASSERT_TRUE(text.ok());
     // The one writer's form: it reads back and writes the same text.
@@ -88,7 +89,7 @@ TEST(SettingsLibrary, ExportedVersionImportsAsTheSameDocument) {
     ASSERT_TRUE(parsed.ok()) << parsed.failure().detail;
     EXPECT_EQ(ifc_client::format_document(parsed.value()), text.value());
 
-    auto imported = f.library.import_text(text.value(), "", "", anna);
+    auto imported = f.library.import_text(text.value(), "", "", anna, "");
     ASSERT_TRUE(imported.ok()) << imported.failure().reason;
     EXPECT_EQ(gateway::state::version_label(imported->ref), "denim-12 v2");
     EXPECT_EQ(imported->note, "the note");
@@ -101,7 +102,7 @@ TEST(SettingsLibrary, ExportedVersionImportsAsTheSameDocument) {
     EXPECT_EQ(shown["hidden"], false);
     EXPECT_EQ(shown["document"]["format"]["name"], "ifc-settings-document");
     EXPECT_EQ(shown["document"]["name"], "denim-12");
-    auto renamed = f.library.import_text(text.value(), "twill-3", "imported", anna);
+    auto renamed = f.library.import_text(text.value(), "twill-3", "imported", anna, "");
     ASSERT_TRUE(renamed.ok());
     EXPECT_EQ(gateway::state::version_label(renamed->ref), "twill-3 v1");
     EXPECT_EQ(renamed->note, "imported");
@@ -109,10 +110,12 @@ TEST(SettingsLibrary, ExportedVersionImportsAsTheSameDocument) {
 
 TEST(SettingsLibrary, HidingKeepsTheVersionAndSaysSoInTheLogbook) {
     library_fixture f;
+    // Saved with a note and no reason: the note stands for the reason in the logbook.
     for (int i = 0; i < 3; ++i)
-        ASSERT_TRUE(f.library.save("denim-12", "", test_support::denim_settings(), anna).ok());
+        ASSERT_TRUE(
+            f.library.save("denim-12", "as woven", test_support::denim_settings(), anna, "").ok());
     const gateway::state::actor ben{"ben", "10.0.0.2"};
-    auto hidden = f.library.hide({"denim-12", 2}, ben);
+    auto hidden = f.library.hide({"denim-12", 2}, ben, "weft stops at 600 rpm");
     ASSERT_TRUE(hidden.ok());
     EXPECT_TRUE(hidden->hidden());
 
@@ -128,27 +131,37 @@ TEST(SettingsLibrary, HidingKeepsTheVersionAndSaysSoInTheLogbook) {
     EXPECT_EQ(kept->hidden_by, "ben");
     EXPECT_FALSE(kept->document.empty());
     // The next save does not reuse the number.
-    auto next = f.library.save("denim-12", "", test_support::denim_settings(), anna);
+    auto next =
+        f.library.save("denim-12", "", test_support::denim_settings(), anna, "new yarn lot");
     ASSERT_TRUE(next.ok());
     EXPECT_EQ(next->ref.number, 4);
 
-    EXPECT_EQ(f.library.hide({"denim-12", 2}, ben).code(), store_errc::conflict);
+    EXPECT_EQ(f.library.hide({"denim-12", 2}, ben, "").code(), store_errc::conflict);
     const std::string loom = "loom1";
     EXPECT_EQ(f.store
-                  .assign({&loom, 1}, gateway::state::version_ref{"denim-12", 2}, ben,
+                  .assign({&loom, 1}, gateway::state::version_ref{"denim-12", 2}, ben, "",
                           gateway::state::now())
                   .code(),
               store_errc::conflict);
 
     auto entries = f.store.query_log({.section = "library"});
     ASSERT_TRUE(entries.ok());
-    ASSERT_EQ(entries->entries.size(), 5u);    // four saves, one hidden
-    const auto& newest = entries->entries[1];  // newest first: save v4, then the hiding
+    ASSERT_EQ(entries->entries.size(), 5u);  // four saves, one hidden
+    // Newest first: save v4, then the hiding.
+    EXPECT_EQ(entries->entries[0].reason, "new yarn lot");
+    const auto& newest = entries->entries[1];
     EXPECT_EQ(newest.key, "denim-12 v2");
     EXPECT_EQ(newest.old_value, "saved");
     EXPECT_EQ(newest.new_value, "hidden");
     EXPECT_EQ(newest.who, "ben");
     EXPECT_EQ(newest.address, "10.0.0.2");
+    EXPECT_EQ(newest.reason, "weft stops at 600 rpm");
+    EXPECT_EQ(entries->entries[2].reason, "as woven");
+    // The store bounds a reason for any caller, as it does a roll-out's.
+    EXPECT_EQ(
+        f.library.hide({"denim-12", 3}, ben, std::string(gateway::state::max_note + 1, 'x')).code(),
+        store_errc::invalid);
+    EXPECT_FALSE(f.library.show({"denim-12", 3})->hidden());
 }
 
 struct refusal_case {
@@ -173,7 +186,7 @@ class LibraryRefuses : public ::testing::TestWithParam<refusal_case> {};
 
 TEST_P(LibraryRefuses, WhatCannotBeAVersion) {
     library_fixture f;
-    auto saved = f.library.save(GetParam().style, "", GetParam().doc, anna);
+    auto saved = f.library.save(GetParam().style, "", GetParam().doc, anna, "");
     ASSERT_FALSE(saved.ok());
     EXPECT_EQ(saved.code(), store_errc::invalid);
     EXPECT_NE(saved.failure().reason.find(GetParam().reason), std::string::npos)
@@ -196,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SettingsLibrary, ImportOfWhatIsNoDocumentAndUnknownVersionsAreRefused) {
     library_fixture f;
-    auto imported = f.library.import_text("{\"format\": 1}", "denim-12", "", anna);
+    auto imported = f.library.import_text("{\"format\": 1}", "denim-12", "", anna, "");
     EXPECT_EQ(imported.code(), store_errc::invalid);
     EXPECT_NE(imported.failure().reason.find("not a settings document"), std::string::npos);
     EXPECT_EQ(f.library.show({"denim-12", 1}).code(), store_errc::not_found);
@@ -258,10 +271,10 @@ TEST(Drift, AppearsWhenAValueIsChangedAtTheMachineAndGoesWhenItIsChangedBack) {
     library_fixture f;
     gateway::mill::drift_monitor drift(f.store);
     ASSERT_TRUE(drift.load().ok());
-    auto saved = f.library.save("denim-12", "", poll(hall, 0), anna);
+    auto saved = f.library.save("denim-12", "", poll(hall, 0), anna, "");
     ASSERT_TRUE(saved.ok());
     const std::vector<std::string> both = hall.names();
-    ASSERT_TRUE(drift.assign(both, saved->ref, anna).ok());
+    ASSERT_TRUE(drift.assign(both, saved->ref, anna, "style change").ok());
 
     auto status = drift.check("loom1", poll(hall, 0));
     ASSERT_TRUE(status.has_value());
@@ -295,7 +308,7 @@ TEST(Drift, AppearsWhenAValueIsChangedAtTheMachineAndGoesWhenItIsChangedBack) {
 
     // Without an assignment there is no drift, and no outcome left behind.
     const std::string loom1 = "loom1";
-    ASSERT_TRUE(drift.assign({&loom1, 1}, std::nullopt, anna).ok());
+    ASSERT_TRUE(drift.assign({&loom1, 1}, std::nullopt, anna, "").ok());
     EXPECT_FALSE(drift.check("loom1", poll(hall, 0)).has_value());
     EXPECT_FALSE(drift.last("loom1").has_value());
     EXPECT_FALSE(drift.assigned("loom1").has_value());
@@ -304,6 +317,8 @@ TEST(Drift, AppearsWhenAValueIsChangedAtTheMachineAndGoesWhenItIsChangedBack) {
     ASSERT_EQ(entries->entries.size(), 2u);
     EXPECT_EQ(entries->entries[0].old_value, "denim-12 v1");
     EXPECT_FALSE(entries->entries[0].new_value.has_value());
+    EXPECT_EQ(entries->entries[0].reason, "");
+    EXPECT_EQ(entries->entries[1].reason, "style change");
 }
 
 // A version may hold a part of a machine: only that part counts, and a part the machine's

@@ -225,8 +225,8 @@ class counting_store final : public gateway::state::store {
     }
     gateway::state::store_result<gateway::state::library_version> hide_version(
         const gateway::state::version_ref& r, const gateway::state::actor& by,
-        instant at) override {
-        return real_.hide_version(r, by, at);
+        const std::string& reason, instant at) override {
+        return real_.hide_version(r, by, reason, at);
     }
     gateway::state::store_result<std::vector<gateway::state::assignment>> list_assignments()
         override {
@@ -234,8 +234,9 @@ class counting_store final : public gateway::state::store {
     }
     gateway::state::store_status assign(std::span<const std::string> c,
                                         const std::optional<gateway::state::version_ref>& r,
-                                        const gateway::state::actor& by, instant at) override {
-        return real_.assign(c, r, by, at);
+                                        const gateway::state::actor& by, const std::string& reason,
+                                        instant at) override {
+        return real_.assign(c, r, by, reason, at);
     }
     gateway::state::store_result<gateway::state::rollout> create_rollout(
         const gateway::state::version_ref& r, std::span<const std::string> c,

@@ -44,7 +44,8 @@ struct mill {
         : store(state_dir), machines(hall.endpoints()), runner(store, machines) {
         // Saved once per state directory.
         if (!store.find_version(version).ok()) {
-            EXPECT_TRUE(library.save("denim-12", "", test_support::denim_settings(), anna).ok());
+            EXPECT_TRUE(
+                library.save("denim-12", "", test_support::denim_settings(), anna, "").ok());
         }
     }
 
@@ -437,7 +438,7 @@ TEST(Rollout, RefusesWhatCannotBeRolledOut) {
     auto none = m.runner.plan({{"twill-3", 1}, {"loom1"}, {}, anna, ""});
     EXPECT_EQ(none.code(), gateway::state::store_errc::not_found);
     const rollout planned = m.plan({"loom1"});
-    ASSERT_TRUE(m.library.hide(m.version, anna).ok());
+    ASSERT_TRUE(m.library.hide(m.version, anna, "").ok());
     EXPECT_EQ(m.runner.plan({m.version, {"loom1"}, {}, anna, ""}).code(),
               gateway::state::store_errc::conflict);
     // Hidden after it was planned: it does not start.

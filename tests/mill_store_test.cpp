@@ -204,7 +204,7 @@ TEST(LibraryVersions, AreNeverChangedOrDeletedEvenByHand) {
     test_support::temp_dir dir;
     sqlite_store store(dir.path());
     ASSERT_TRUE(store.add_version(version_of("denim-12")).ok());
-    ASSERT_TRUE(store.hide_version({"denim-12", 1}, anna, gateway::state::now()).ok());
+    ASSERT_TRUE(store.hide_version({"denim-12", 1}, anna, "", gateway::state::now()).ok());
     sqlite_db db = sqlite_db::open(db_path(dir.path()), 250);
     const struct {
         const char* sql;

@@ -68,8 +68,8 @@ state::store_status drift_monitor::load() {
 
 state::store_status drift_monitor::assign(std::span<const std::string> controllers,
                                           const std::optional<state::version_ref>& ref,
-                                          const state::actor& by) {
-    auto assigned = store_.assign(controllers, ref, by, state::now());
+                                          const state::actor& by, const std::string& reason) {
+    auto assigned = store_.assign(controllers, ref, by, reason, state::now());
     if (!assigned) return assigned;
     return load();
 }

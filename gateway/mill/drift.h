@@ -46,10 +46,11 @@ class drift_monitor {
     // Reads every assignment and its version from the store: at start, and again when the
     // store was unavailable then. The assignments held so far stay when it fails.
     state::store_status load();
-    // Assigns ref to the machines (nullopt: removes their assignment), in the store and here.
+    // Assigns ref to the machines (nullopt: removes their assignment), in the store and here;
+    // the logbook's entries keep reason.
     state::store_status assign(std::span<const std::string> controllers,
-                               const std::optional<state::version_ref>& ref,
-                               const state::actor& by);
+                               const std::optional<state::version_ref>& ref, const state::actor& by,
+                               const std::string& reason);
 
     // At every good poll, from the controller's poller thread: compares its settings with the
     // version assigned and keeps the outcome for last(). nullopt when it has no assignment.

@@ -30,7 +30,8 @@ store_result<ifc_client::settings_document> document_of(const state::library_ver
 store_result<state::library_version> settings_library::save(const std::string& style,
                                                             std::string note,
                                                             ifc_client::settings_document doc,
-                                                            const state::actor& by) {
+                                                            const state::actor& by,
+                                                            const std::string& reason) {
     if (!state::is_style_name(style)) {
         return state::invalid("a style's name is 1 to 64 letters, digits, '-', '_' and '.': '" +
                               style + "' is not");
@@ -50,17 +51,19 @@ store_result<state::library_version> settings_library::save(const std::string& s
     version.document = ifc_client::format_document(doc);
     version.by = by;
     version.at = state::now();
+    version.reason = reason;
     return store_.add_version(version);
 }
 
 store_result<state::library_version> settings_library::import_text(std::string_view text,
                                                                    std::string style,
                                                                    std::string note,
-                                                                   const state::actor& by) {
+                                                                   const state::actor& by,
+                                                                   const std::string& reason) {
     auto doc = ifc_client::parse_document(text);
     if (!doc) return state::invalid("not a settings document: " + doc.failure().detail);
     if (style.empty()) style = doc->name;
-    return save(style, std::move(note), std::move(doc.value()), by);
+    return save(style, std::move(note), std::move(doc.value()), by, reason);
 }
 
 store_result<std::string> settings_library::export_text(const state::version_ref& ref) {
@@ -77,8 +80,9 @@ store_result<ifc_client::settings_document> settings_library::document(
 }
 
 store_result<state::library_version> settings_library::hide(const state::version_ref& ref,
-                                                            const state::actor& by) {
-    return store_.hide_version(ref, by, state::now());
+                                                            const state::actor& by,
+                                                            const std::string& reason) {
+    return store_.hide_version(ref, by, reason, state::now());
 }
 
 store_result<std::vector<ifc_client::difference>> settings_library::compare(

@@ -24,14 +24,17 @@ class settings_library {
     // Saves doc as the next version of style, its name set to the style and its note to note
     // (or, when note is empty, the note doc has). Refused (invalid) when the style's name is
     // not one, or the document holds no settings or does not pass check_document (its problems
-    // named): a version must be one that can be applied.
+    // named): a version must be one that can be applied. The logbook's entry of the save
+    // keeps reason (empty: the version's note).
     state::store_result<state::library_version> save(const std::string& style, std::string note,
                                                      ifc_client::settings_document doc,
-                                                     const state::actor& by);
+                                                     const state::actor& by,
+                                                     const std::string& reason);
     // Reads a document's text and saves it; style empty: the document's name.
     state::store_result<state::library_version> import_text(std::string_view text,
                                                             std::string style, std::string note,
-                                                            const state::actor& by);
+                                                            const state::actor& by,
+                                                            const std::string& reason);
     // The version's document as text, as it was saved; hidden versions too.
     state::store_result<std::string> export_text(const state::version_ref& ref);
     state::store_result<ifc_client::settings_document> document(const state::version_ref& ref);
@@ -42,8 +45,10 @@ class settings_library {
     state::store_result<state::library_version> show(const state::version_ref& ref) {
         return store_.find_version(ref);
     }
+    // Hides the version; the logbook's entry keeps reason.
     state::store_result<state::library_version> hide(const state::version_ref& ref,
-                                                     const state::actor& by);
+                                                     const state::actor& by,
+                                                     const std::string& reason);
 
     // The values that differ between two versions (old: a's, new: b's).
     state::store_result<std::vector<ifc_client::difference>> compare(const state::version_ref& a,

@@ -62,6 +62,8 @@ struct new_version {
     std::string document{};  // as client/document_json.h writes it
     actor by{};
     instant at{};
+    // Why it was saved, for the logbook entry of the save; empty: the note stands for it.
+    std::string reason{};
 };
 
 struct version_query {

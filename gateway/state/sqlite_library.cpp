@@ -61,6 +61,7 @@ store_result<library_version> sqlite_store::add_version(const new_version& versi
         return invalid("a note is at most " + std::to_string(max_note) + " bytes");
     }
     if (version.document.empty()) return invalid("a version needs a settings document");
+    if (auto refused = refused_reason(version.reason)) return std::move(*refused);
     return with_db<library_version>(
         access::write, [&](sqlite_db& db) -> store_result<library_version> {
             write_transaction transaction(db);
@@ -82,8 +83,9 @@ store_result<library_version> sqlite_store::add_version(const new_version& versi
                 .bind(8, version.by.address);
             insert.run();
             const version_ref ref{version.style, number};
-            insert_log_entry(db, library_entry(ref, std::nullopt, "saved", version.by, version.at,
-                                               version.note));
+            insert_log_entry(db,
+                             library_entry(ref, std::nullopt, "saved", version.by, version.at,
+                                           version.reason.empty() ? version.note : version.reason));
             auto saved = version_row(db, ref);
             transaction.commit();
             return std::move(*saved);
@@ -125,7 +127,8 @@ store_result<library_version> sqlite_store::find_version(std::int64_t id) {
 }
 
 store_result<library_version> sqlite_store::hide_version(const version_ref& ref, const actor& by,
-                                                         instant at) {
+                                                         const std::string& reason, instant at) {
+    if (auto refused = refused_reason(reason)) return std::move(*refused);
     return with_db<library_version>(
         access::write, [&](sqlite_db& db) -> store_result<library_version> {
             write_transaction transaction(db);
@@ -136,7 +139,7 @@ store_result<library_version> sqlite_store::hide_version(const version_ref& ref,
                 "UPDATE library_versions SET hidden_at = ?1, hidden_by = ?2 WHERE id = ?3");
             hide.bind(1, millis(at)).bind(2, by.who).bind(3, found->id);
             hide.run();
-            insert_log_entry(db, library_entry(ref, "saved", "hidden", by, at, ""));
+            insert_log_entry(db, library_entry(ref, "saved", "hidden", by, at, reason));
             found->hidden_at = at;
             found->hidden_by = by.who;
             transaction.commit();
@@ -166,7 +169,8 @@ store_result<std::vector<assignment>> sqlite_store::list_assignments() {
 
 store_status sqlite_store::assign(std::span<const std::string> controllers,
                                   const std::optional<version_ref>& ref, const actor& by,
-                                  instant at) {
+                                  const std::string& reason, instant at) {
+    if (auto refused = refused_reason(reason)) return std::move(*refused);
     for (const std::string& name : controllers) {
         if (name.empty() || name.size() > max_style_name) {
             return invalid("'" + name + "' is not a controller's name");
@@ -222,6 +226,7 @@ store_status sqlite_store::assign(std::span<const std::string> controllers,
             e.new_value = new_label;
             e.who = by.who;
             e.address = by.address;
+            e.reason = reason;
             insert_log_entry(db, e);
         }
         transaction.commit();

@@ -98,9 +98,7 @@ store_result<rollout> sqlite_store::create_rollout(const version_ref& ref,
     if (options.parallel < 1 || options.parallel > max_parallel) {
         return invalid("parallel is 1 to " + std::to_string(max_parallel));
     }
-    if (reason.size() > max_note) {
-        return invalid("a reason is at most " + std::to_string(max_note) + " bytes");
-    }
+    if (auto refused = refused_reason(reason)) return std::move(*refused);
     return with_db<rollout>(access::write, [&](sqlite_db& db) -> store_result<rollout> {
         write_transaction transaction(db);
         auto version = db.prepare(

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "gateway/state/records.h"
 #include "gateway/state/sqlite_db.h"
+#include "gateway/state/store_result.h"
 
 namespace gateway::state {
 
@@ -31,6 +34,13 @@ void insert_log_entry(sqlite_db& db, const log_entry& entry);
 log_entry library_entry(const version_ref& ref, std::optional<std::string> old_value,
                         std::optional<std::string> new_value, const actor& by, instant at,
                         std::string reason);
+
+// A reason kept with a roll-out or an entry of the logbook: refused over max_note bytes. The API
+// takes fewer (gateway/write_reason.h); this bounds the rows for any caller of the store.
+inline std::optional<store_error> refused_reason(const std::string& reason) {
+    if (reason.size() <= max_note) return std::nullopt;
+    return invalid("a reason is at most " + std::to_string(max_note) + " bytes");
+}
 
 // The columns read_version reads, without and with the document.
 inline constexpr const char* version_columns =

@@ -58,11 +58,11 @@ class sqlite_store final : public store {
     store_result<library_version> find_version(const version_ref& ref) override;
     store_result<library_version> find_version(std::int64_t id) override;
     store_result<library_version> hide_version(const version_ref& ref, const actor& by,
-                                               instant at) override;
+                                               const std::string& reason, instant at) override;
     store_result<std::vector<assignment>> list_assignments() override;
     store_status assign(std::span<const std::string> controllers,
                         const std::optional<version_ref>& ref, const actor& by,
-                        instant at) override;
+                        const std::string& reason, instant at) override;
 
     store_result<rollout> create_rollout(const version_ref& ref,
                                          std::span<const std::string> controllers,

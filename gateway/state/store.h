@@ -40,7 +40,8 @@ class store {
     virtual void retry() = 0;
 
     // The settings library. A version is never changed once saved (the database refuses it);
-    // hiding one keeps it and records that in the logbook, in the same transaction.
+    // saving or hiding one records that in the logbook, with the reason given, in the same
+    // transaction.
     // The next version of the style (1 for a new one).
     virtual store_result<library_version> add_version(const new_version& version) = 0;
     // Newest first, without the documents.
@@ -50,15 +51,15 @@ class store {
     virtual store_result<library_version> find_version(const version_ref& ref) = 0;
     virtual store_result<library_version> find_version(std::int64_t id) = 0;
     virtual store_result<library_version> hide_version(const version_ref& ref, const actor& by,
-                                                       instant at) = 0;
+                                                       const std::string& reason, instant at) = 0;
 
     // Assignments of versions to machines by controller name. ref empty: the machines lose
     // their assignment. A hidden or unknown version is refused. One logbook entry per machine
-    // whose assignment changes, in the same transaction.
+    // whose assignment changes, with the reason given, in the same transaction.
     virtual store_result<std::vector<assignment>> list_assignments() = 0;
     virtual store_status assign(std::span<const std::string> controllers,
                                 const std::optional<version_ref>& ref, const actor& by,
-                                instant at) = 0;
+                                const std::string& reason, instant at) = 0;
 
     // Roll-outs. create_rollout keeps the machines in the order given, all pending, and the
     // roll-out in state planning; a hidden or unknown version is refused.
