@@ -93,7 +93,9 @@ void add_writes(mill_router& routes, fleet& machines) {
     const std::pair<const char*, step> steps[] = {{"start", &mill::rollout_runner::start},
                                                   {"resume", &mill::rollout_runner::resume},
                                                   {"cancel", &mill::rollout_runner::cancel}};
-    for (const auto& [word, member] : steps) {
+    for (const auto& [word, step_member] : steps) {
+        // A copy: a structured binding cannot be captured by every compiler this builds with.
+        const step member = step_member;
         routes.post(std::string("/api/rollouts/{any}/") + word,
                     [member](const http_request& req, const path_parts& parts, mill_wiring& mill,
                              http_response& res) {
