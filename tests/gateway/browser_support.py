@@ -168,3 +168,10 @@ def fresh_screenshot_folder(out, prefix):
     for old in os.listdir(out):
         if old.startswith(prefix) and old.endswith(".png"):
             os.remove(os.path.join(out, old))
+
+
+def console_problems(driver):
+    """What the browser's console says went wrong since it was last read: script errors and
+    policy violations (a resource the network refused is the test's business, not the page's)."""
+    return [entry["message"] for entry in driver.get_log("browser")
+            if entry["source"] != "network" and entry["level"] in ("SEVERE", "WARNING")]

@@ -23,8 +23,9 @@ import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from browser_support import (  # noqa: E402
-    Processes, check, free_port, fresh_screenshot_folder, get_json, missing_tools_status,
-    new_chromium, set_viewport, start_servers, test_arguments, wait_listening)
+    Processes, check, console_problems, free_port, fresh_screenshot_folder, get_json,
+    missing_tools_status, new_chromium, set_viewport, start_servers, test_arguments,
+    wait_listening)
 
 
 def arc_angles(d):
@@ -440,8 +441,7 @@ def main():
         whole_page_screenshot("machine-full-390", 390)
 
         # No page broke its content security policy or threw.
-        problems = [entry["message"] for entry in driver.get_log("browser")
-                    if entry["source"] != "network" and entry["level"] in ("SEVERE", "WARNING")]
+        problems = console_problems(driver)
         check(problems == [], f"the pages ran without script errors or policy violations {problems}")
 
         # Everything above ran under the gateway's content security policy, which blocked

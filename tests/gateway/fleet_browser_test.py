@@ -21,8 +21,9 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from browser_support import (  # noqa: E402
-    Processes, check, free_ports, fresh_screenshot_folder, get_json, missing_tools_status,
-    new_chromium, set_viewport, start_servers, test_arguments, wait_listening)
+    Processes, check, console_problems, free_ports, fresh_screenshot_folder, get_json,
+    missing_tools_status, new_chromium, set_viewport, start_servers, test_arguments,
+    wait_listening)
 
 # hall1: loom1..loom20, hall2: loom21..loom40, loom41..loom50 without a group.
 GROUPS = {**{f"loom{i}": "hall1" for i in range(1, 21)}, **{f"loom{i}": "hall2" for i in range(21, 41)}}
@@ -352,8 +353,7 @@ def main():
         check(width <= 390, f"the cards fit a phone's width ({width} px)")
         screenshot("cards-390x844")
 
-        problems = [entry["message"] for entry in driver.get_log("browser")
-                    if entry["source"] != "network" and entry["level"] in ("SEVERE", "WARNING")]
+        problems = console_problems(driver)
         check(problems == [], f"the page ran without script errors or policy violations {problems}")
         print("screenshots in", args.out)
         return 0

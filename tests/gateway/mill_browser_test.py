@@ -23,8 +23,9 @@ import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from browser_support import (  # noqa: E402
-    Processes, check, free_port, fresh_screenshot_folder, get_json, missing_tools_status,
-    new_chromium, set_viewport, start_servers, test_arguments, wait_listening)
+    Processes, check, console_problems, free_port, fresh_screenshot_folder, get_json,
+    missing_tools_status, new_chromium, set_viewport, start_servers, test_arguments,
+    wait_listening)
 
 NAMES = [f"loom{i}" for i in range(1, 6)]
 GROUPS = {"loom1": "hall1", "loom2": "hall1", "loom3": "hall1", "loom4": "hall2", "loom5": "hall2"}
@@ -342,8 +343,7 @@ def main():
         fits_a_phone("library")
         screenshot("library-390x844")
 
-        problems = [entry["message"] for entry in driver.get_log("browser")
-                    if entry["source"] != "network" and entry["level"] in ("SEVERE", "WARNING")]
+        problems = console_problems(driver)
         check(problems == [], f"the pages ran without script errors or policy violations {problems}")
         print("screenshots in", args.out)
         return 0
