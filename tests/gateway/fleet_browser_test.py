@@ -6,8 +6,9 @@ list, turned round; the search, Enter and Escape in it; groups folding, kept ove
 the compact table holding all 50 machines on a 1280x800 screen; the cards; a phone at 390x844;
 the keyboard alone. Screenshots at both sizes go to the output folder.
 
-The gateway does not fill the list's "drift" member yet (the settings library will); the test
-adds drift to the list as the page receives it, in the shape docs/gateway.md gives.
+The drift here is the page's input, not the gateway's work: the test adds it to the list as
+the page receives it, in the shape docs/gateway.md gives, so that every case of it shows at once
+among 50 machines (the mill's browser test has the gateway compute it from a real assignment).
 
 Exit status 0: passed; 1: failed; 77: skipped (the browser tools are missing and CI is not set).
 """
@@ -29,8 +30,8 @@ from browser_support import (  # noqa: E402
 GROUPS = {**{f"loom{i}": "hall1" for i in range(1, 21)}, **{f"loom{i}": "hall2" for i in range(21, 41)}}
 UNREACHABLE = ("loom7", "loom33")
 FROZEN = "loom12"
-# What the settings library will report: hall2 assigned denim-12 v3, two of its looms drifting;
-# loom5 assigned twill-8 v1 and not compared yet.
+# The drift the page is given: hall2 assigned denim-12 v3, two of its looms drifting; loom5
+# assigned twill-8 v1 and not compared yet.
 DRIFT = {**{f"loom{i}": {"version": {"name": "denim-12", "version": 3}, "differences": 0}
             for i in range(21, 41)},
          "loom23": {"version": {"name": "denim-12", "version": 3}, "differences": 4},
